@@ -1,0 +1,97 @@
+#include "app/Startup.h"
+
+#include "app/App.h"
+#include "playback/Tracks.h"
+#include "window/MainWindow.h"
+
+#include <array>
+
+namespace {
+
+void CallStep(void* step) {
+    reinterpret_cast<void (*)()>(step)();
+}
+
+std::shared_ptr<platform::RuntimeException> Protected(void (*step)()) {
+    return CallFunctionWithExceptionHandling(&CallStep, reinterpret_cast<void*>(step));
+}
+
+} // namespace
+
+std::shared_ptr<platform::RuntimeException> CallFunctionWithExceptionHandling(void (*fn)(void*),
+                                                                              void* arg) {
+    try {
+        fn(arg);
+    } catch (const platform::RuntimeException& e) {
+        return e.Clone();
+    }
+    return nullptr;
+}
+
+void Main() {
+    platform::RuntimeSetExceptionHelper(&CallFunctionWithExceptionHandling);
+    if (auto pending = platform::RuntimeTakePendingException()) {
+        platform::UnhandledException(pending);
+        return;
+    }
+    if (auto error = Protected(&EarlyStartup)) {
+        platform::UnhandledException(error);
+        return;
+    }
+    platform::RunFrameworkInitialization(&LateStartup);
+    if (auto pending = platform::RuntimeTakePendingException()) {
+        platform::UnhandledException(pending);
+        return;
+    }
+    platform::RuntimeRun();
+    if (auto pending = platform::RuntimeTakePendingException()) {
+        platform::UnhandledException(pending);
+    }
+}
+
+void EarlyStartup() {
+    platform::Application::SetSupportsHiDPI(true);
+    platform::RuntimeInitExternalClasses();
+    platform::InitPluginEntrypoints();
+    InitFileTypes();
+    NewAppInstance();
+    ApplicationAddMenuHandlers();
+}
+
+void InitFileTypes() {
+    // Zelim opens no documents.
+}
+
+void NewAppInstance() {
+    auto app = std::make_shared<App>();
+    app->Constructor();
+    app->x_SetVersionData(1, 0, 0, 0, 0, "", "", "");
+    platform::RuntimeRegisterAppObject(app);
+}
+
+void ApplicationAddMenuHandlers() {
+    // No menus.
+}
+
+void LateStartup() {
+    MakeDefaultView();
+}
+
+void MakeDefaultView() {
+    // The framework holds the open window; this reference is not needed.
+    MainWindow::Instance();
+}
+
+std::span<const platform::Initializer> ProgramInitializers() {
+    static constexpr std::array<platform::Initializer, 3> table{
+        &RegisterAppClass, &RegisterMainWindowClasses, &InitTrackModules};
+    return table;
+}
+
+int RunProgram() {
+    platform::RuntimeInit();
+    platform::RuntimePerformInitializers(ProgramInitializers());
+    Main();
+    platform::RuntimePerformFinalizers();
+    return platform::RuntimeExit();
+}

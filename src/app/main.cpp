@@ -1,0 +1,5 @@
+#include "app/Startup.h"
+
+int main() {
+    return RunProgram();
+}

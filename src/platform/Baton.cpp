@@ -1,0 +1,73 @@
+#include "platform/Baton.h"
+
+#include <algorithm>
+
+namespace platform {
+
+Baton& Baton::Instance() {
+    static Baton baton;
+    return baton;
+}
+
+bool Baton::Acquire(const std::atomic<bool>* cancel) {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t ticket = nextTicket_++;
+    queue_.push_back(ticket);
+    auto cancelled = [&] { return cancel != nullptr && cancel->load(); };
+    turn_.wait(lock, [&] { return cancelled() || (!held_ && queue_.front() == ticket); });
+    if (cancelled()) {
+        queue_.erase(std::find(queue_.begin(), queue_.end(), ticket));
+        turn_.notify_all(); // the next in line may be free to go now
+        return false;
+    }
+    queue_.pop_front();
+    held_ = true;
+    holder_ = std::this_thread::get_id();
+    return true;
+}
+
+void Baton::Release() {
+    {
+        std::lock_guard lock(mutex_);
+        held_ = false;
+        holder_ = {};
+    }
+    turn_.notify_all();
+}
+
+void Baton::Interrupt() {
+    { std::lock_guard lock(mutex_); }
+    turn_.notify_all();
+}
+
+bool Baton::HeldByCurrentThread() const {
+    std::lock_guard lock(mutex_);
+    return held_ && holder_ == std::this_thread::get_id();
+}
+
+BatonScope::BatonScope() {
+    if (!Baton::Instance().HeldByCurrentThread()) {
+        acquired_ = Baton::Instance().Acquire();
+    }
+}
+
+BatonScope::~BatonScope() {
+    if (acquired_) {
+        Baton::Instance().Release();
+    }
+}
+
+BatonRelease::BatonRelease() {
+    if (Baton::Instance().HeldByCurrentThread()) {
+        Baton::Instance().Release();
+        released_ = true;
+    }
+}
+
+BatonRelease::~BatonRelease() {
+    if (released_) {
+        Baton::Instance().Acquire();
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+// The one fair lock under which system code runs: exactly one thread at a time, handed
+// over in arrival order. Framework-internal; system code never sees it.
+class Baton {
+public:
+    static Baton& Instance();
+
+    // Waits for the baton in arrival order. Returns false, without it, once *cancel is
+    // set (a stopped thread must never take it again).
+    bool Acquire(const std::atomic<bool>* cancel = nullptr);
+    void Release();
+    // Wakes waiters so that they see a cancel flag that was just set.
+    void Interrupt();
+    bool HeldByCurrentThread() const;
+
+private:
+    Baton() = default;
+    mutable std::mutex mutex_;
+    std::condition_variable turn_;
+    std::deque<std::uint64_t> queue_;
+    std::uint64_t nextTicket_ = 0;
+    bool held_ = false;
+    std::thread::id holder_;
+};
+
+// Holds the baton for a scope; a no-op when the current thread already holds it
+// (nested dispatch inside a handler on the main thread).
+class BatonScope {
+public:
+    BatonScope();
+    ~BatonScope();
+    BatonScope(const BatonScope&) = delete;
+    BatonScope& operator=(const BatonScope&) = delete;
+
+private:
+    bool acquired_ = false;
+};
+
+// Gives the baton up for a scope (a modal wait, a blocking framework call) and takes it
+// back at the end, if the current thread held it.
+class BatonRelease {
+public:
+    BatonRelease();
+    ~BatonRelease();
+    BatonRelease(const BatonRelease&) = delete;
+    BatonRelease& operator=(const BatonRelease&) = delete;
+
+private:
+    bool released_ = false;
+};
+
+} // namespace platform

@@ -1,0 +1,247 @@
+#include "platform/Runtime.h"
+
+#include "platform/Application.h"
+#include "platform/Baton.h"
+#include "platform/StackGuard.h"
+#include "platform/Window.h"
+
+#include <QApplication>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <typeinfo>
+#include <vector>
+
+namespace platform {
+namespace {
+
+struct RuntimeState {
+    int argc = 1;
+    char name[6] = "zelim";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> qapp;
+    ExceptionHelper helper = nullptr;
+    std::shared_ptr<RuntimeException> pending;
+    bool failed = false;
+    std::shared_ptr<Application> app;
+    std::vector<std::shared_ptr<Window>> windows;
+    std::vector<std::function<void()>> finalizers;
+    std::mutex sinkMutex;
+    std::function<void(const ExceptionReport&)> sink;
+};
+
+RuntimeState& State() {
+    static RuntimeState state;
+    return state;
+}
+
+std::shared_ptr<RuntimeException> DefaultHelper(void (*fn)(void*), void* arg) {
+    try {
+        fn(arg);
+    } catch (const RuntimeException& e) {
+        return e.Clone();
+    }
+    return nullptr;
+}
+
+void Trampoline(void* call) {
+    (*static_cast<const std::function<void()>*>(call))();
+}
+
+} // namespace
+
+void RuntimeInit() {
+    auto& s = State();
+    if (!QApplication::instance()) {
+        s.qapp = std::make_unique<QApplication>(s.argc, s.argv);
+        // Windows are released by the framework after their Close; quitting is ours too.
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    s.failed = false;
+    s.pending.reset();
+    if (!Baton::Instance().HeldByCurrentThread()) {
+        Baton::Instance().Acquire();
+    }
+}
+
+void RuntimePerformInitializers(std::span<const Initializer> table) {
+    for (Initializer init : table) {
+        auto error = CallWithExceptionHelper([init] { init(); });
+        if (error) {
+            State().pending = std::move(error);
+            return;
+        }
+    }
+}
+
+void RuntimeSetExceptionHelper(ExceptionHelper helper) {
+    State().helper = helper;
+}
+
+std::shared_ptr<RuntimeException> CallWithExceptionHelper(const std::function<void()>& call) {
+    ExceptionHelper helper = State().helper ? State().helper : &DefaultHelper;
+    return helper(&Trampoline, const_cast<std::function<void()>*>(&call));
+}
+
+std::shared_ptr<RuntimeException> RuntimeTakePendingException() {
+    return std::exchange(State().pending, nullptr);
+}
+
+void RunFrameworkInitialization(void (*lateStartup)()) {
+    if (auto app = State().app) {
+        RaiseClassEvent(*app, "Open");
+    }
+    if (auto error = CallWithExceptionHelper([lateStartup] {
+            CheckStack();
+            lateStartup();
+        })) {
+        State().pending = std::move(error);
+    }
+}
+
+void RuntimeRun() {
+    if (State().windows.empty()) {
+        return;
+    }
+    BatonRelease between; // each event takes the baton while it is dispatched
+    QApplication::exec();
+}
+
+void UnhandledException(const std::shared_ptr<RuntimeException>& exception) {
+    if (!exception) {
+        return;
+    }
+    State().failed = true;
+    ReportException({std::string(exception->ClassName()), "start-up", exception->Message()});
+}
+
+void RuntimeAddFinalizer(std::function<void()> finalizer) {
+    State().finalizers.push_back(std::move(finalizer));
+}
+
+void RuntimePerformFinalizers() {
+    auto& s = State();
+    s.windows.clear();
+    s.app.reset();
+    while (!s.finalizers.empty()) {
+        auto finalizer = std::move(s.finalizers.back());
+        s.finalizers.pop_back();
+        finalizer();
+    }
+}
+
+int RuntimeExit() {
+    auto& s = State();
+    const int status = s.failed ? 1 : 0;
+    s.failed = false;
+    s.pending.reset();
+    s.helper = nullptr;
+    if (Baton::Instance().HeldByCurrentThread()) {
+        Baton::Instance().Release();
+    }
+    return status;
+}
+
+void RuntimeRegisterAppObject(std::shared_ptr<Application> app) {
+    CheckStack();
+    State().app = std::move(app);
+}
+
+std::shared_ptr<Application> GetAppObject() {
+    return State().app;
+}
+
+void RuntimeInitExternalClasses() {
+    CheckStack();
+    RegisterClass(Application::ClassInfo());
+    RegisterClass(Window::ClassInfo());
+}
+
+void InitPluginEntrypoints() {
+    // The audio stream classes are linked in; nothing to bind at run time.
+    CheckStack();
+}
+
+void CallIntoSystem(std::string_view where, const std::function<void()>& call) {
+    BatonScope baton;
+    std::shared_ptr<RuntimeException> error;
+    try {
+        error = CallWithExceptionHelper([&] {
+            CheckStack();
+            call();
+        });
+    } catch (const ThreadStopSignal&) {
+        throw;
+    } catch (const std::exception& e) {
+        ReportException({typeid(e).name(), std::string(where), e.what()});
+        return;
+    }
+    if (error) {
+        ReportException({std::string(error->ClassName()), std::string(where), error->Message()});
+    }
+}
+
+bool IsMainThread() {
+    const auto* app = QCoreApplication::instance();
+    return app != nullptr && app->thread() == QThread::currentThread();
+}
+
+void RequireMainThread() {
+    if (!IsMainThread()) {
+        throw ThreadAccessingUIException("user-interface operation off the main thread");
+    }
+}
+
+void ReportException(const ExceptionReport& report) {
+    std::fprintf(stderr, "zelim: unhandled %s in %s%s%s\n", report.className.c_str(),
+                 report.where.c_str(), report.message.empty() ? "" : ": ", report.message.c_str());
+    std::fflush(stderr);
+    auto& s = State();
+    std::lock_guard lock(s.sinkMutex);
+    if (s.sink) {
+        s.sink(report);
+    }
+}
+
+void SetExceptionReportSinkForTesting(std::function<void(const ExceptionReport&)> sink) {
+    auto& s = State();
+    std::lock_guard lock(s.sinkMutex);
+    s.sink = std::move(sink);
+}
+
+namespace detail {
+
+void AddOpenWindow(std::shared_ptr<Window> window) {
+    State().windows.push_back(std::move(window));
+}
+
+void WindowClosed(Window* window) {
+    auto& windows = State().windows;
+    auto it = std::find_if(windows.begin(), windows.end(),
+                           [window](const auto& w) { return w.get() == window; });
+    if (it == windows.end()) {
+        return;
+    }
+    // Released from the event loop, never inside the widget's own close handling.
+    std::shared_ptr<Window> closing = std::move(*it);
+    windows.erase(it);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [closing = std::move(closing)]() mutable {
+            BatonScope baton;
+            closing.reset();
+            if (State().windows.empty()) {
+                QCoreApplication::quit();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+std::span<const std::shared_ptr<Window>> OpenWindows() {
+    return State().windows;
+}
+
+} // namespace detail
+} // namespace platform

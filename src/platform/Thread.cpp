@@ -1,0 +1,163 @@
+#include "platform/Thread.h"
+
+#include "platform/Baton.h"
+#include "platform/ClassRecord.h"
+#include "platform/Runtime.h"
+#include "platform/StackGuard.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+namespace {
+thread_local Thread* currentThread = nullptr;
+}
+
+struct Thread::Impl {
+    std::thread os;
+    std::atomic<bool> stop{false};
+    std::atomic<std::int64_t> state{NotRunning};
+    std::mutex sleepMutex;
+    std::condition_variable wake;
+};
+
+Thread::Thread() : impl_(std::make_unique<Impl>()) {}
+
+Thread::~Thread() {
+    Stop();
+}
+
+const ClassRecord& Thread::ClassInfo() {
+    using T = Thread;
+    static const ClassRecord record{
+        .name = "Thread",
+        .events = {"Run", "UserInterfaceUpdate"},
+        .properties =
+            {
+                MakeProperty("Priority", PropertyType::Integer, &T::SetPriority),
+                MakeProperty("StackSize", PropertyType::Integer, &T::SetStackSize),
+            },
+    };
+    return record;
+}
+
+Thread* Thread::Current() {
+    return currentThread;
+}
+
+void Thread::Start() {
+    CheckStack();
+    if (impl_->state.load() != NotRunning) {
+        throw RuntimeException("thread '" + Name() + "' is already running");
+    }
+    if (impl_->os.joinable()) {
+        impl_->os.join(); // the previous run has ended; reap it
+    }
+    impl_->stop.store(false);
+    impl_->state.store(Waiting);
+    impl_->os = std::thread([this] { Body(); });
+}
+
+void Thread::Body() {
+    currentThread = this;
+    Baton& baton = Baton::Instance();
+    if (!baton.Acquire(&impl_->stop)) {
+        impl_->state.store(NotRunning);
+        return;
+    }
+    impl_->state.store(Running);
+    bool stopped = false;
+    try {
+        std::shared_ptr<RuntimeException> error;
+        try {
+            error = CallWithExceptionHelper([this] {
+                CheckStack();
+                InvokeEvent(0);
+            });
+        } catch (const std::exception& e) {
+            ReportException({"std::exception", "thread '" + Name() + "' Run", e.what()});
+        }
+        if (error) {
+            ReportException(
+                {std::string(error->ClassName()), "thread '" + Name() + "' Run", error->Message()});
+        }
+    } catch (const ThreadStopSignal&) {
+        stopped = true;
+    }
+    impl_->state.store(NotRunning);
+    if (!stopped || baton.HeldByCurrentThread()) {
+        baton.Release();
+    }
+}
+
+void Thread::Stop() {
+    impl_->stop.store(true);
+    { std::lock_guard lock(impl_->sleepMutex); }
+    impl_->wake.notify_all();
+    Baton::Instance().Interrupt();
+    if (currentThread == this) {
+        throw ThreadStopSignal{};
+    }
+    if (impl_->os.joinable()) {
+        impl_->os.join();
+    }
+}
+
+std::int64_t Thread::State() const {
+    return impl_->state.load();
+}
+
+void Thread::Yield() {
+    Baton& baton = Baton::Instance();
+    impl_->state.store(Waiting);
+    baton.Release();
+    if (impl_->stop.load() || !baton.Acquire(&impl_->stop)) {
+        throw ThreadStopSignal{};
+    }
+    impl_->state.store(Running);
+}
+
+void Thread::Sleep(std::int64_t milliseconds, bool /*wakeEarly*/) {
+    CheckStack();
+    if (currentThread != this) {
+        throw RuntimeException("Thread.Sleep called from outside thread '" + Name() + "'");
+    }
+    Baton& baton = Baton::Instance();
+    impl_->state.store(Sleeping);
+    baton.Release();
+    {
+        std::unique_lock lock(impl_->sleepMutex);
+        impl_->wake.wait_for(lock,
+                             std::chrono::milliseconds(std::max<std::int64_t>(milliseconds, 0)),
+                             [this] { return impl_->stop.load(); });
+    }
+    impl_->state.store(Waiting);
+    if (impl_->stop.load() || !baton.Acquire(&impl_->stop)) {
+        throw ThreadStopSignal{};
+    }
+    impl_->state.store(Running);
+}
+
+void Thread::DetachFromWindow() {
+    Stop();
+    PaneChild::DetachFromWindow();
+}
+
+void RuntimeBackgroundTask() {
+    CheckStack();
+    if (Thread* thread = Thread::Current()) {
+        thread->Yield();
+        return;
+    }
+    Baton& baton = Baton::Instance();
+    if (baton.HeldByCurrentThread()) {
+        baton.Release();
+        baton.Acquire();
+    }
+}
+
+} // namespace platform
