@@ -27,4 +27,15 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+void Shell(const std::string& command) {
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("command failed: " + command);
+    }
+}
+
+void MakeToneMp3(const std::filesystem::path& file, double seconds, int hertz) {
+    Shell("sox -D -R -n -r 44100 -c 2 -C 128 '" + file.string() + "' synth " +
+          std::to_string(seconds) + " sine " + std::to_string(hertz) + " gain -12");
+}
+
 } // namespace testsupport

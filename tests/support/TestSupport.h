@@ -21,4 +21,10 @@ private:
     std::filesystem::path path_;
 };
 
+// A short stereo MP3 tone made with SoX; throws when SoX fails.
+void MakeToneMp3(const std::filesystem::path& file, double seconds, int hertz);
+
+// Runs a shell command; throws with the command when it fails.
+void Shell(const std::string& command);
+
 } // namespace testsupport

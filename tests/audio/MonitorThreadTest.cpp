@@ -1,0 +1,237 @@
+// The monitor thread with real tracks in a temporary bundle, played through the test
+// audio server. Readings come from a scripted input so that the test owns the flag.
+#include "app/App.h"
+#include "platform/Baton.h"
+#include "platform/FolderItem.h"
+#include "platform/Random.h"
+#include "playback/Tracks.h"
+#include "support/Program.h"
+#include "support/TestSupport.h"
+#include "window/MainWindow.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::RunEventLoopUntil;
+
+// A seed whose first draw of InRange(0, 1) is `pick`.
+std::uint64_t SeedFirstPicking(std::int64_t pick) {
+    for (std::uint64_t seed = 1;; ++seed) {
+        platform::Random probe;
+        probe.Seed(seed);
+        if (probe.InRange(0, 1) == pick) {
+            return seed;
+        }
+    }
+}
+
+constexpr std::int64_t kLocalForecast = 1;
+constexpr std::int64_t kBossaNova = 0;
+
+class MonitorThread : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        tracks_ = std::make_unique<testsupport::TempDir>();
+        testsupport::MakeToneMp3(tracks_->Path() / "short.mp3", 0.6, 440);
+        testsupport::MakeToneMp3(tracks_->Path() / "long.mp3", 3.0, 660);
+    }
+    static void TearDownTestSuite() { tracks_.reset(); }
+
+    MonitorThread() : scripted_(input_) {
+        fs::create_directories(bundle_.Path() / "bin");
+        fs::create_directories(resources());
+        platform::SetExecutablePathForTesting(bundle_.Path() / "bin" / "zelim");
+        // Readings of exactly 7: far too loud for the quiet test to write the flag, and
+        // unlike the 10s of a refill, so a refill shows in the oldest entry.
+        input_->next = [](float* frames, std::int64_t count) -> std::int64_t {
+            std::fill(frames, frames + count, 0.0f);
+            frames[0] = 7.0f;
+            return 0;
+        };
+    }
+    ~MonitorThread() override { platform::SetExecutablePathForTesting({}); }
+
+    fs::path resources() const { return bundle_.Path() / "Resources"; }
+    void Install(const char* fixture, const char* name) {
+        fs::copy_file(tracks_->Path() / fixture, resources() / name);
+    }
+    void InstallBoth(const char* fixture = "short.mp3") {
+        Install(fixture, "Local_Forecast_Elevator.mp3");
+        Install(fixture, "Elevator_Bossa_Nova.mp3");
+    }
+
+    void Start() {
+        if (!program_) {
+            program_ = std::make_unique<testsupport::StartedProgram>();
+        }
+        Press();
+        started_.start();
+    }
+    void Press() { window().StartStopButton_Action(window().StartStopButton()); }
+    MainWindow& window() { return program_->Window(); }
+    App& app() { return program_->Application(); }
+    double Oldest() { return platform::RuntimeCvtCurrencyToReal64(app().SampleArray->Get(300)); }
+    bool Playing(const std::shared_ptr<platform::Sound>& s) { return s && s->IsPlaying(); }
+    bool AnyPlaying() {
+        return Playing(x_Local_Forecast_Elevator::permaSound) ||
+               Playing(x_Elevator_Bossa_Nova::permaSound);
+    }
+    // Waits for the thread to finish a track: the flag cleared after it was set.
+    bool WaitForTrackToFinish(int ms) {
+        return RunEventLoopUntil([&] { return !app().PlayMusicFlag; }, ms);
+    }
+
+    static inline std::unique_ptr<testsupport::TempDir> tracks_;
+    testsupport::TempDir bundle_;
+    std::shared_ptr<testsupport::ScriptedInput> input_ =
+        std::make_shared<testsupport::ScriptedInput>();
+    testsupport::ScriptedInputScope scripted_;
+    std::unique_ptr<testsupport::StartedProgram> program_;
+    QElapsedTimer started_;
+};
+
+TEST_F(MonitorThread, WithTheFlagNeverSetNothingIsLoaded) {
+    // No Resources folder at all: a look at it would end the thread with a report.
+    fs::remove_all(resources());
+    testsupport::ReportLog reports;
+    Start();
+    testsupport::RunEventLoopFor(2600);
+    EXPECT_FALSE(x_Local_Forecast_Elevator::loaded);
+    EXPECT_FALSE(x_Elevator_Bossa_Nova::loaded);
+    EXPECT_NE(window().checkPlayMusicThread()->State(), platform::Thread::NotRunning);
+    EXPECT_EQ(reports.Count(), 0u);
+}
+
+TEST_F(MonitorThread, PlaysOneTrackAfterTheOpeningPausesThenRefillsAndClears) {
+    InstallBoth();
+    testsupport::ReportLog reports;
+    Start();
+    app().PlayMusicFlag = true; // set during the opening pauses
+    ASSERT_TRUE(RunEventLoopUntil(
+        [&] { return x_Local_Forecast_Elevator::loaded || x_Elevator_Bossa_Nova::loaded; }, 6000));
+    EXPECT_GE(started_.elapsed(), 2050);
+    EXPECT_NE(x_Local_Forecast_Elevator::loaded, x_Elevator_Bossa_Nova::loaded)
+        << "exactly one track was picked";
+    ASSERT_TRUE(RunEventLoopUntil([&] { return AnyPlaying(); }, 2000));
+    EXPECT_TRUE(app().PlayMusicFlag) << "the flag stays up while the track plays";
+    ASSERT_TRUE(RunEventLoopUntil([&] { return Oldest() == 7.0; }, 8000));
+
+    ASSERT_TRUE(WaitForTrackToFinish(5000));
+    EXPECT_FALSE(AnyPlaying());
+    EXPECT_EQ(Oldest(), 10.0) << "the window was refilled after the track";
+    EXPECT_EQ(reports.Count(), 0u);
+    // No second track follows without a new quiet period.
+    testsupport::RunEventLoopFor(300);
+    EXPECT_FALSE(AnyPlaying());
+}
+
+TEST_F(MonitorThread, AFlagThatComesAndGoesBetweenTwoPassesPlaysNothing) {
+    InstallBoth();
+    Start();
+    testsupport::RunEventLoopFor(2200);
+    app().PlayMusicFlag = true;
+    app().PlayMusicFlag = false; // within one turn: the thread never sees it
+    testsupport::RunEventLoopFor(300);
+    EXPECT_FALSE(x_Local_Forecast_Elevator::loaded || x_Elevator_Bossa_Nova::loaded);
+}
+
+// Each track is loaded once per run: a later pick, also after Stop and Start, plays the
+// same Sound, and never looks at the files again.
+TEST_F(MonitorThread, TracksAreLoadedOnceAndReplayedThroughTheSameSound) {
+    InstallBoth();
+    platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+    Start();
+    app().PlayMusicFlag = true;
+    ASSERT_TRUE(RunEventLoopUntil([&] { return x_Local_Forecast_Elevator::loaded; }, 6000));
+    const auto first = x_Local_Forecast_Elevator::permaSound;
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(WaitForTrackToFinish(5000));
+
+    fs::remove_all(resources()); // a second load would now fail
+    Press();                     // Stop
+    Press();                     // Start: the opening pauses come again
+    started_.start();
+    platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+    app().PlayMusicFlag = true;
+    ASSERT_TRUE(RunEventLoopUntil([&] { return Playing(first); }, 6000));
+    EXPECT_GE(started_.elapsed(), 2050);
+    EXPECT_EQ(x_Local_Forecast_Elevator::permaSound, first);
+    EXPECT_FALSE(x_Elevator_Bossa_Nova::loaded);
+    ASSERT_TRUE(WaitForTrackToFinish(5000));
+}
+
+TEST_F(MonitorThread, StopWhileATrackPlaysLetsItPlayOn) {
+    InstallBoth("long.mp3");
+    Start();
+    app().PlayMusicFlag = true;
+    ASSERT_TRUE(RunEventLoopUntil([&] { return AnyPlaying(); }, 6000));
+    testsupport::RunEventLoopFor(400);
+    Press(); // Stop
+    EXPECT_EQ(window().checkPlayMusicThread()->State(), platform::Thread::NotRunning);
+    EXPECT_FALSE(app().PlayMusicFlag);
+    EXPECT_EQ(Oldest(), 10.0);
+    EXPECT_TRUE(AnyPlaying()) << "Stop does not stop the track";
+    EXPECT_TRUE(RunEventLoopUntil([&] { return !AnyPlaying(); }, 6000));
+}
+
+// A track that cannot be had ends the thread with NilObjectException, reported; the
+// flag stays up and listening goes on. The other track still plays.
+TEST_F(MonitorThread, AMissingTrackEndsTheThreadAndIsReported) {
+    struct Case {
+        const char* name;
+        std::function<void(MonitorThread&)> prepare;
+    } cases[] = {
+        {"file missing",
+         [](MonitorThread& t) { t.Install("short.mp3", "Local_Forecast_Elevator.mp3"); }},
+        {"file does not decode",
+         [](MonitorThread& t) {
+             t.Install("short.mp3", "Local_Forecast_Elevator.mp3");
+             testsupport::Shell("head -c 700 /dev/urandom > '" +
+                                (t.resources() / "Elevator_Bossa_Nova.mp3").string() + "'");
+         }},
+        {"no Resources folder", [](MonitorThread& t) { fs::remove_all(t.resources()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(resources());
+        fs::create_directories(resources());
+        c.prepare(*this);
+        {
+            testsupport::StartedProgram program; // a new run: nothing loaded yet
+            program_ = nullptr;
+            testsupport::ReportLog reports;
+            auto& w = program.Window();
+            auto& a = program.Application();
+            w.StartStopButton_Action(w.StartStopButton());
+            platform::System::Random()->Seed(SeedFirstPicking(kBossaNova));
+            a.PlayMusicFlag = true;
+            ASSERT_TRUE(RunEventLoopUntil(
+                [&] { return w.checkPlayMusicThread()->State() == platform::Thread::NotRunning; },
+                6000));
+            ASSERT_EQ(reports.Count(), 1u);
+            EXPECT_EQ(reports.Reports()[0].className, "NilObjectException");
+            EXPECT_NE(reports.Reports()[0].where.find("checkPlayMusicThread"), std::string::npos);
+            EXPECT_TRUE(a.PlayMusicFlag);
+            EXPECT_TRUE(w.SampleTimer()->Enabled()) << "listening goes on";
+
+            if (fs::exists(resources() / "Local_Forecast_Elevator.mp3")) {
+                w.StartStopButton_Action(w.StartStopButton()); // Stop
+                w.StartStopButton_Action(w.StartStopButton()); // Start
+                platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+                a.PlayMusicFlag = true;
+                EXPECT_TRUE(RunEventLoopUntil(
+                    [&] { return Playing(x_Local_Forecast_Elevator::permaSound); }, 6000));
+                EXPECT_TRUE(RunEventLoopUntil([&] { return !a.PlayMusicFlag; }, 5000));
+                EXPECT_EQ(reports.Count(), 1u);
+            }
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,123 @@
+// The main window on Qt's offscreen platform: its designed state, its controls and the
+// wiring of their events.
+#include "window/MainWindow.h"
+#include "app/App.h"
+#include "platform/Baton.h"
+#include "support/Program.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::StartedProgram;
+
+QPushButton* ButtonWidget(MainWindow& window) {
+    return window.NativeWidget()->findChild<QPushButton*>();
+}
+
+TEST(MainWindow, OpensWithItsDesignedLook) {
+    StartedProgram program;
+    MainWindow& window = program.Window();
+    QWidget* widget = window.NativeWidget();
+    ASSERT_NE(widget, nullptr);
+    EXPECT_TRUE(widget->isVisible());
+    EXPECT_EQ(widget->windowTitle(), "Zelim");
+    EXPECT_EQ(widget->size(), QSize(308, 196));
+    EXPECT_EQ(widget->minimumSize(), widget->maximumSize()) << "not resizeable";
+    EXPECT_TRUE(widget->autoFillBackground());
+    EXPECT_EQ(widget->palette().color(QPalette::Window), QColor(0xFD, 0x84, 0xA6));
+
+    QPushButton* button = ButtonWidget(window);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "Start");
+    EXPECT_EQ(button->geometry(), QRect(94, 72, 121, 53));
+    EXPECT_TRUE(button->isDefault());
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_TRUE(button->isEnabled());
+}
+
+TEST(MainWindow, ControlsAreFoundByNameWithTheirClassesAndState) {
+    StartedProgram program;
+    MainWindow& window = program.Window();
+
+    auto button = window.StartStopButton();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->Caption(), "Start");
+    EXPECT_EQ(button->Index(), -2147483648LL);
+
+    auto thread = window.checkPlayMusicThread();
+    ASSERT_NE(thread, nullptr);
+    EXPECT_NE(std::dynamic_pointer_cast<wrapper_checkPlayMusicThread>(thread), nullptr);
+    EXPECT_EQ(thread->Priority(), 5);
+    EXPECT_EQ(thread->StackSize(), 0);
+    EXPECT_EQ(thread->State(), platform::Thread::NotRunning);
+
+    auto timer = window.SampleTimer();
+    ASSERT_NE(timer, nullptr);
+    EXPECT_NE(std::dynamic_pointer_cast<wrapper_SampleTimer>(timer), nullptr);
+    EXPECT_EQ(timer->RunMode(), 2);
+    // The window's Open replaced the designed 42 ms and switched the timer off.
+    EXPECT_EQ(timer->Period(), 16);
+    EXPECT_FALSE(timer->Enabled());
+
+    EXPECT_EQ(window.sr, nullptr);
+    // Each accessor looks its control up anew, and a control of another class is refused.
+    EXPECT_EQ(window.StartStopButton(), button);
+    EXPECT_THROW(
+        platform::RuntimeCheckCast<platform::Timer>(window.ControlByName("StartStopButton")),
+        platform::IllegalCastException);
+    EXPECT_EQ(window.ControlByName("NoSuchControl"), nullptr);
+}
+
+TEST(MainWindow, WiringUsesTheControlsOwnEventNumbers) {
+    EXPECT_EQ(platform::PushButton::ClassInfo().EventNumber("Action"), 15);
+    EXPECT_EQ(wrapper_checkPlayMusicThread::ClassInfo().EventNumber("Run"), 0);
+    EXPECT_EQ(wrapper_SampleTimer::ClassInfo().EventNumber("Action"), 0);
+}
+
+TEST(MainWindow, InstanceReturnsTheOpenWindow) {
+    StartedProgram program;
+    EXPECT_EQ(MainWindow::Instance(), program.WindowPtr());
+    EXPECT_EQ(platform::detail::OpenWindows().size(), 1u);
+}
+
+TEST(MainWindow, OneClickReachesTheButtonHandlerOnce) {
+    auto input = std::make_shared<testsupport::ScriptedInput>();
+    testsupport::ScriptedInputScope scripted(input);
+    StartedProgram program;
+    MainWindow& window = program.Window();
+    QPushButton* button = ButtonWidget(window);
+    ASSERT_NE(button, nullptr);
+    {
+        platform::BatonRelease clickLikeTheEventLoop;
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    // One call turns "Start" into "Stop"; a second would have turned it back.
+    EXPECT_EQ(window.StartStopButton()->Caption(), "Stop");
+    EXPECT_EQ(button->text(), "Stop");
+    EXPECT_EQ(input->log->streams, 1);
+    {
+        platform::BatonRelease clickLikeTheEventLoop;
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    EXPECT_EQ(window.StartStopButton()->Caption(), "Start");
+}
+
+TEST(MainWindow, ClosingEndsTheEventLoopAndReleasesTheWindow) {
+    std::weak_ptr<MainWindow> weak;
+    {
+        StartedProgram program;
+        weak = program.WindowPtr();
+        program.Window().Close();
+        EXPECT_FALSE(program.Window().IsOpen());
+        EXPECT_TRUE(platform::detail::OpenWindows().empty());
+    }
+    EXPECT_TRUE(weak.expired()) << "the framework released the closed window";
+}
+
+} // namespace
