@@ -141,6 +141,8 @@ int RuntimeExit() {
     if (Baton::Instance().HeldByCurrentThread()) {
         Baton::Instance().Release();
     }
+    // Qt must go before the process's exit handlers run, not among them.
+    s.qapp.reset();
     return status;
 }
 

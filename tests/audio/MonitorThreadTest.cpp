@@ -185,23 +185,22 @@ TEST_F(MonitorThread, StopWhileATrackPlaysLetsItPlayOn) {
 TEST_F(MonitorThread, AMissingTrackEndsTheThreadAndIsReported) {
     struct Case {
         const char* name;
-        std::function<void(MonitorThread&)> prepare;
+        std::function<void()> prepare;
     } cases[] = {
-        {"file missing",
-         [](MonitorThread& t) { t.Install("short.mp3", "Local_Forecast_Elevator.mp3"); }},
+        {"file missing", [this] { Install("short.mp3", "Local_Forecast_Elevator.mp3"); }},
         {"file does not decode",
-         [](MonitorThread& t) {
-             t.Install("short.mp3", "Local_Forecast_Elevator.mp3");
+         [this] {
+             Install("short.mp3", "Local_Forecast_Elevator.mp3");
              testsupport::Shell("head -c 700 /dev/urandom > '" +
-                                (t.resources() / "Elevator_Bossa_Nova.mp3").string() + "'");
+                                (resources() / "Elevator_Bossa_Nova.mp3").string() + "'");
          }},
-        {"no Resources folder", [](MonitorThread& t) { fs::remove_all(t.resources()); }},
+        {"no Resources folder", [this] { fs::remove_all(resources()); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(resources());
         fs::create_directories(resources());
-        c.prepare(*this);
+        c.prepare();
         {
             testsupport::StartedProgram program; // a new run: nothing loaded yet
             program_ = nullptr;

@@ -6,12 +6,16 @@
 
 namespace testsupport {
 
-std::filesystem::path EnvPath(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        throw std::runtime_error(std::string(name) + " is not set; run the tests through ctest");
-    }
-    return value;
+std::filesystem::path SourceDir() {
+    return ZELIM_SOURCE_DIR;
+}
+
+std::filesystem::path BundleDir() {
+    return ZELIM_BUNDLE_DIR;
+}
+
+std::filesystem::path AudioServerDir() {
+    return ZELIM_AUDIO_DIR;
 }
 
 TempDir::TempDir() {

@@ -5,8 +5,11 @@
 
 namespace testsupport {
 
-// A folder from the test environment, set by CTest (ZELIM_SOURCE_DIR, ZELIM_BUNDLE_DIR).
-std::filesystem::path EnvPath(const char* name);
+// The project's source folder, the built bundle (bin/zelim, Resources/) and the private
+// audio server's folder.
+std::filesystem::path SourceDir();
+std::filesystem::path BundleDir();
+std::filesystem::path AudioServerDir();
 
 // A fresh temporary directory, removed when the object goes.
 class TempDir {
