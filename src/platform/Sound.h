@@ -28,7 +28,15 @@ public:
 
 private:
     struct Impl;
-    explicit Sound(std::unique_ptr<Impl> impl);
+    // Only Open makes a Sound; the token lets it use make_shared.
+    struct Token {
+        explicit Token() = default;
+    };
+
+public:
+    Sound(Token, std::unique_ptr<Impl> impl);
+
+private:
     std::unique_ptr<Impl> impl_;
 };
 
