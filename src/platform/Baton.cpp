@@ -13,6 +13,21 @@ bool Baton::Acquire(const std::atomic<bool>* cancel) {
     std::unique_lock lock(mutex_);
     const std::uint64_t ticket = nextTicket_++;
     queue_.push_back(ticket);
+    return WaitForTurn(lock, ticket, cancel);
+}
+
+bool Baton::Yield(const std::atomic<bool>* cancel) {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t ticket = nextTicket_++;
+    queue_.push_back(ticket);
+    held_ = false;
+    holder_ = {};
+    turn_.notify_all();
+    return WaitForTurn(lock, ticket, cancel);
+}
+
+bool Baton::WaitForTurn(std::unique_lock<std::mutex>& lock, std::uint64_t ticket,
+                        const std::atomic<bool>* cancel) {
     auto cancelled = [&] { return cancel != nullptr && cancel->load(); };
     turn_.wait(lock, [&] { return cancelled() || (!held_ && queue_.front() == ticket); });
     if (cancelled()) {
@@ -27,11 +42,11 @@ bool Baton::Acquire(const std::atomic<bool>* cancel) {
 }
 
 void Baton::Release() {
-    {
-        std::lock_guard lock(mutex_);
-        held_ = false;
-        holder_ = {};
-    }
+    // Notified under the lock: once another thread can take the baton, the releasing one
+    // no longer touches it (a detached thread may be ending as the program exits).
+    std::lock_guard lock(mutex_);
+    held_ = false;
+    holder_ = {};
     turn_.notify_all();
 }
 

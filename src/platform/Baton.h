@@ -19,12 +19,17 @@ public:
     // set (a stopped thread must never take it again).
     bool Acquire(const std::atomic<bool>* cancel = nullptr);
     void Release();
+    // Joins the line and hands the baton on in one step, so that the yielding thread keeps
+    // its place ahead of those that arrive after it. Returns as Acquire does.
+    bool Yield(const std::atomic<bool>* cancel = nullptr);
     // Wakes waiters so that they see a cancel flag that was just set.
     void Interrupt();
     bool HeldByCurrentThread() const;
 
 private:
     Baton() = default;
+    bool WaitForTurn(std::unique_lock<std::mutex>& lock, std::uint64_t ticket,
+                     const std::atomic<bool>* cancel);
     mutable std::mutex mutex_;
     std::condition_variable turn_;
     std::deque<std::uint64_t> queue_;

@@ -33,8 +33,9 @@ std::atomic<long> checks{0};
 
 std::size_t RemainingStack() {
     thread_local const StackBounds bounds;
-    char here = 0;
-    const char* sp = &here;
+    // The frame's own address, not a local's: AddressSanitizer may keep locals on a heap
+    // "fake stack", far from the thread's real one.
+    const char* sp = static_cast<const char*>(__builtin_frame_address(0));
     if (bounds.low == nullptr || sp < bounds.low) {
         return 0;
     }

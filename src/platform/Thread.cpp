@@ -28,6 +28,12 @@ struct Thread::Impl {
 Thread::Thread() : impl_(std::make_unique<Impl>()) {}
 
 Thread::~Thread() {
+    if (currentThread == this) {
+        // Its own last reference, let go at the end of Body: an OS thread cannot join
+        // itself, and nothing of the object is used after this.
+        impl_->os.detach();
+        return;
+    }
     Stop();
 }
 
@@ -69,6 +75,14 @@ void Thread::Body() {
         impl_->state.store(NotRunning);
         return;
     }
+    // A running thread keeps itself alive until its body ends, whoever lets go of it
+    // meanwhile. Nil when its last owner is already destroying it: it runs nothing then.
+    auto self = weak_from_this().lock();
+    if (!self) {
+        impl_->state.store(NotRunning);
+        baton.Release();
+        return;
+    }
     impl_->state.store(Running);
     bool stopped = false;
     try {
@@ -89,7 +103,11 @@ void Thread::Body() {
         stopped = true;
     }
     impl_->state.store(NotRunning);
-    if (!stopped || baton.HeldByCurrentThread()) {
+    const bool holdsBaton = !stopped || baton.HeldByCurrentThread();
+    // Let go while still holding the baton: if this was the last reference the object goes
+    // now, under the baton, and nothing below touches it.
+    self.reset();
+    if (holdsBaton) {
         baton.Release();
     }
 }
@@ -114,8 +132,7 @@ std::int64_t Thread::State() const {
 void Thread::Yield() {
     Baton& baton = Baton::Instance();
     impl_->state.store(Waiting);
-    baton.Release();
-    if (impl_->stop.load() || !baton.Acquire(&impl_->stop)) {
+    if (!baton.Yield(&impl_->stop) || impl_->stop.load()) {
         throw ThreadStopSignal{};
     }
     impl_->state.store(Running);
@@ -155,8 +172,7 @@ void RuntimeBackgroundTask() {
     }
     Baton& baton = Baton::Instance();
     if (baton.HeldByCurrentThread()) {
-        baton.Release();
-        baton.Acquire();
+        baton.Yield();
     }
 }
 
