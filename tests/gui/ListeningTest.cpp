@@ -91,7 +91,7 @@ TEST_F(Listening, AfterTheFillTheWindowHolds301ReadingsOfTen) {
 // Silence and failed reads both give readings of 0: the quotient drops below 0.5 from
 // the 287th reading on, but the flag waits for the last 10 to leave, at the 301st.
 TEST_F(Listening, AWholeWindowOfQuietSetsTheFlagAtThe301stReading) {
-    for (const std::int64_t code : {std::int64_t{0}, std::int64_t{-9981}}) {
+    for (const std::int64_t code : {std::int64_t{0}, std::int64_t{-9999}}) {
         SCOPED_TRACE("read code " + std::to_string(code));
         readCode_ = code;
         window().ResetSampleArray();
