@@ -142,8 +142,10 @@ private:
         parameters.device = device;
         parameters.channelCount = static_cast<int>(channels);
         parameters.sampleFormat = static_cast<PaSampleFormat>(sampleFormat);
+        // Pa_OpenDefaultStream's choice. The host buffer must also hold well over one read:
+        // only the frames in it show as available, so only those can be dropped.
         parameters.suggestedLatency =
-            input ? info->defaultLowInputLatency : info->defaultLowOutputLatency;
+            input ? info->defaultHighInputLatency : info->defaultHighOutputLatency;
         parameters.hostApiSpecificStreamInfo = nullptr;
         return true;
     }
@@ -244,8 +246,8 @@ std::int64_t PortAudioStreamBase::DropSurplus(std::int64_t frameCount) {
     if (bytesPerFrame_ == 0) {
         return paNoError;
     }
-    // One read's worth of slack: the next periodic Read is served without waiting.
-    const std::int64_t keep = 2 * frameCount;
+    // Half a read's worth of slack: the next periodic Read is served without waiting.
+    const std::int64_t keep = frameCount + frameCount / 2;
     for (int pass = 0; pass < kMaxDropPasses; ++pass) {
         const std::int64_t surplus = device_->ReadAvailable() - keep;
         if (surplus <= 0) {

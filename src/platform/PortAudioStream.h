@@ -49,7 +49,7 @@ public:
     bool IsStreamActive() const;
     // Blocks until frameCount frames are stored in Buffer. The stream captures faster than
     // a periodic reader takes frames, so frames older than the newest frameCount (and a
-    // slack of as many) are dropped first: a reading describes the room now. An input
+    // small slack) are dropped first: a reading describes the room now. An input
     // overflow still delivers valid frames and gives 0. On a never-opened stream it returns
     // non-zero and does nothing else.
     std::int64_t Read(void* Buffer, std::int64_t frameCount);

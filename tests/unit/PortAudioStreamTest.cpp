@@ -343,7 +343,7 @@ TEST_P(PortAudioStreamFreshness, HandsOverTheNewestFrames) {
         }
     }
     const std::int64_t last = first + kFrames - 1;
-    if (c.backlog <= 2 * kFrames) {
+    if (c.backlog <= kFrames) {
         EXPECT_EQ(first, 0) << "frames were dropped though the reader was not behind";
     } else {
         EXPECT_LE(newest - last, kFrames) << "the reading is older than a read's worth";

@@ -1,0 +1,139 @@
+// Sound through PortAudio's default output, which is the private server's "speakers":
+// parec on speakers.monitor hears what plays.
+#include "AudioTestSupport.h"
+
+#include "platform/Sound.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using audiotest::Clock;
+using audiotest::Seconds;
+using audiotest::SpeakersRecording;
+
+constexpr double kShort = 0.6;
+
+class Playback : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        fixtures_ = std::make_unique<testsupport::TempDir>();
+        testsupport::MakeToneMp3(Fixture("short.mp3"), kShort, 440);
+        testsupport::MakeToneMp3(Fixture("long.mp3"), 8.0, 440);
+    }
+    static void TearDownTestSuite() { fixtures_.reset(); }
+    static std::filesystem::path Fixture(const char* name) { return fixtures_->Path() / name; }
+
+    std::filesystem::path Recording() const { return dir_.Path() / "speakers.raw"; }
+
+    // Seconds from start until the sound stops playing; fails after `timeout`.
+    static double PlayingFor(const platform::Sound& sound, Clock::time_point start,
+                             std::chrono::seconds timeout) {
+        EXPECT_TRUE(audiotest::WaitFor([&] { return !sound.IsPlaying(); }, timeout))
+            << "still playing after " << timeout.count() << " s";
+        return Seconds(Clock::now() - start);
+    }
+
+    testsupport::TempDir dir_;
+
+private:
+    static inline std::unique_ptr<testsupport::TempDir> fixtures_;
+};
+
+// Playback ends with the last frame: the whole tone reaches the speakers, and IsPlaying
+// turns false soon after it has. A play cut short by a stop that drops what is buffered
+// loses the output latency (0.1 s or more) of the tone's end.
+TEST_F(Playback, PlaysAShortFixtureToItsEnd) {
+    const auto sound = platform::Sound::Open(Fixture("short.mp3"));
+    ASSERT_NE(sound, nullptr);
+    SpeakersRecording speakers(Recording(), kShort + 2.5);
+    const auto start = Clock::now();
+    sound->Play();
+    EXPECT_TRUE(sound->IsPlaying()) << "not playing as Play returns: it waited, or failed";
+
+    const double playedFor = PlayingFor(*sound, start, 10s);
+    EXPECT_GT(playedFor, kShort - 0.05) << "IsPlaying went false before the sound was over";
+    EXPECT_LT(playedFor, kShort + 1.0) << "IsPlaying stayed true long after the sound";
+    EXPECT_NEAR(speakers.SoundingSeconds(), kShort, 0.06) << "not all of the tone was heard";
+}
+
+TEST_F(Playback, PlayWhilePlayingLetsTheCurrentPlayGoOn) {
+    const auto sound = platform::Sound::Open(Fixture("short.mp3"));
+    ASSERT_NE(sound, nullptr);
+    SpeakersRecording speakers(Recording(), kShort + 2.5);
+    const auto start = Clock::now();
+    sound->Play();
+    std::this_thread::sleep_for(250ms);
+    sound->Play();
+    EXPECT_TRUE(sound->IsPlaying());
+    const double playedFor = PlayingFor(*sound, start, 10s);
+    // A restart would play 0.25 s more of it; a second play beside the first, louder.
+    EXPECT_LT(playedFor, kShort + 0.2 + 0.25);
+    EXPECT_NEAR(speakers.SoundingSeconds(), kShort, 0.06);
+    EXPECT_NEAR(speakers.SoundingSeconds(0.25), 0.0, 0.02) << "two plays overlapped";
+}
+
+TEST_F(Playback, PlaysAgainOnceItHasEnded) {
+    const auto sound = platform::Sound::Open(Fixture("short.mp3"));
+    ASSERT_NE(sound, nullptr);
+    SpeakersRecording speakers(Recording(), 2 * kShort + 3.0);
+    for (int play = 0; play < 2; ++play) {
+        const auto start = Clock::now();
+        sound->Play();
+        EXPECT_TRUE(sound->IsPlaying()) << "play " << play;
+        PlayingFor(*sound, start, 10s);
+    }
+    EXPECT_NEAR(speakers.SoundingSeconds(), 2 * kShort, 0.1);
+}
+
+TEST_F(Playback, ReleasingTheSoundEndsItsPlayPromptly) {
+    auto sound = platform::Sound::Open(Fixture("long.mp3"));
+    ASSERT_NE(sound, nullptr);
+    SpeakersRecording speakers(Recording(), 3.0);
+    sound->Play();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(sound->IsPlaying());
+    const auto released = Clock::now();
+    sound.reset();
+    EXPECT_LT(Seconds(Clock::now() - released), 1.0) << "releasing waited for the play";
+    EXPECT_LT(speakers.SoundingSeconds(), 1.2) << "the sound went on after its release";
+}
+
+// With no output device, Play says so once on stderr and the sound does not play. The
+// helper runs in a process of its own, since PortAudio finds its devices once per process:
+// its libpulse points to a server that does not exist and its ALSA configuration knows no
+// device but the sound server's, so no real sound card can be reached either.
+TEST_F(Playback, WithoutAnOutputDeviceItReportsOnceAndDoesNotPlay) {
+    const auto silent = dir_.Path() / "silent.wav";
+    testsupport::Shell("sox -D -R -n -r 44100 -c 1 -b 16 '" + silent.string() + "' trim 0 1");
+    const auto alsa = dir_.Path() / "asound.conf";
+    testsupport::Shell("printf 'pcm.!default {\\n type pulse\\n}\\nctl.!default {\\n type "
+                       "pulse\\n}\\n' > '" +
+                       alsa.string() + "'");
+    const auto out = dir_.Path() / "out.txt";
+    const auto err = dir_.Path() / "err.txt";
+    const std::string command =
+        "env PULSE_SERVER=unix:" + (dir_.Path() / "no-server" / "native").string() +
+        " ALSA_CONFIG_PATH='" + alsa.string() + "' JACK_DEFAULT_SERVER=zelim-test-no-server" +
+        " LSAN_OPTIONS=suppressions=" ZELIM_LSAN_SUPPRESSIONS
+        " TSAN_OPTIONS=suppressions=" ZELIM_TSAN_SUPPRESSIONS " " ZELIM_NO_OUTPUT_DEVICE_HELPER
+        " '" +
+        silent.string() + "' > '" + out.string() + "' 2> '" + err.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << audiotest::Output("cat '" + err.string() + "'");
+
+    const std::string said = audiotest::Output("cat '" + out.string() + "'");
+    const std::string complained = audiotest::Output("cat '" + err.string() + "'");
+    EXPECT_EQ(said, "playing 0\nplaying 0\nplaying 0\nplaying 0\n");
+    const std::string message = "no audio output device";
+    const auto first = complained.find(message);
+    ASSERT_NE(first, std::string::npos) << "stderr: " << complained;
+    EXPECT_EQ(complained.find(message, first + 1), std::string::npos)
+        << "reported more than once: " << complained;
+}
+
+} // namespace
