@@ -15,6 +15,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "support/Program.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -29,34 +31,9 @@ using platform::PushButton;
 using platform::Thread;
 using platform::Timer;
 
-class Reports {
-public:
-    Reports() {
-        platform::SetExceptionReportSinkForTesting([this](const platform::ExceptionReport& r) {
-            std::lock_guard lock(mutex_);
-            reports_.push_back(r);
-        });
-    }
-    ~Reports() { platform::SetExceptionReportSinkForTesting({}); }
-    std::vector<platform::ExceptionReport> Get() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
+using Reports = testsupport::ReportLog;
 
-private:
-    mutable std::mutex mutex_;
-    std::vector<platform::ExceptionReport> reports_;
-};
-
-// Lets Qt deliver events for about `ms`, with the baton given up as between events.
-void RunEventLoopFor(int ms) {
-    platform::BatonRelease between;
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    } while (clock.elapsed() < ms);
-}
+using testsupport::RunEventLoopFor;
 
 // A nested event loop for about `ms`, as a modal box inside a handler runs one.
 void SpinNestedLoop(int ms) {
@@ -215,7 +192,7 @@ TEST_F(EventsTest, AClickOnAButtonWhoseWindowIsGoneIsReportedOnce) {
             platform::RuntimeCreateDelegate(&ProbeWindow::ButtonAction, target, "( PushButton )"));
     }
     EXPECT_NO_THROW(button->Clicked());
-    const auto got = reports.Get();
+    const auto got = reports.Reports();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].className, "NilObjectException");
     EXPECT_NE(got[0].where.find("Orphan"), std::string::npos) << got[0].where;

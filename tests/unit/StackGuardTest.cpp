@@ -7,6 +7,8 @@
 #include "platform/Runtime.h"
 #include "platform/Thread.h"
 
+#include "support/Program.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -129,24 +131,7 @@ public:
     int actions = 0;
 };
 
-class Reports {
-public:
-    Reports() {
-        platform::SetExceptionReportSinkForTesting([this](const platform::ExceptionReport& r) {
-            std::lock_guard lock(mutex_);
-            reports_.push_back(r);
-        });
-    }
-    ~Reports() { platform::SetExceptionReportSinkForTesting({}); }
-    std::vector<platform::ExceptionReport> Get() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<platform::ExceptionReport> reports_;
-};
+using Reports = testsupport::ReportLog;
 
 TEST_F(StackGuardTest, DeepRecursionInAThreadsRunIsReportedByName) {
     Reports reports;
@@ -163,7 +148,7 @@ TEST_F(StackGuardTest, DeepRecursionInAThreadsRunIsReportedByName) {
         std::this_thread::sleep_for(5ms);
     }
     ASSERT_EQ(thread->State(), platform::Thread::NotRunning);
-    const auto got = reports.Get();
+    const auto got = reports.Reports();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].className, "StackOverflowException");
     EXPECT_NE(got[0].where.find("deep"), std::string::npos) << got[0].where;
@@ -187,7 +172,7 @@ TEST_F(StackGuardTest, TheEntryIntoAnEventHandlerIsChecked) {
     platform::FailStackCheckAfter(0);
     button->Clicked();
     EXPECT_EQ(target->actions, 1);
-    const auto got = reports.Get();
+    const auto got = reports.Reports();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].className, "StackOverflowException");
     EXPECT_NE(got[0].where.find("Action"), std::string::npos) << got[0].where;

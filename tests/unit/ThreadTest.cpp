@@ -6,6 +6,8 @@
 #include "platform/Runtime.h"
 #include "platform/StackGuard.h"
 
+#include "support/Program.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -72,24 +74,7 @@ void HoldBaton(std::chrono::milliseconds time = 200ms) {
     std::this_thread::sleep_for(time);
 }
 
-class Reports {
-public:
-    Reports() {
-        platform::SetExceptionReportSinkForTesting([this](const platform::ExceptionReport& r) {
-            std::lock_guard lock(mutex_);
-            reports_.push_back(r);
-        });
-    }
-    ~Reports() { platform::SetExceptionReportSinkForTesting({}); }
-    std::vector<platform::ExceptionReport> Get() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<platform::ExceptionReport> reports_;
-};
+using Reports = testsupport::ReportLog;
 
 class ThreadTest : public ::testing::Test {
 protected:
@@ -244,7 +229,7 @@ TEST_F(ThreadTest, StopFromInsideRunEndsItQuietly) {
     t.thread->Start();
     ASSERT_TRUE(WaitUntil([&] { return steps == 1 && t.thread->State() == Thread::NotRunning; }));
     EXPECT_EQ(steps, 1);
-    EXPECT_TRUE(reports.Get().empty());
+    EXPECT_TRUE(reports.Reports().empty());
 }
 
 TEST_F(ThreadTest, AThreadCanBeStartedAgainAndRunsFromTheBeginning) {
@@ -311,7 +296,7 @@ TEST_F(ThreadTest, AnExceptionLeavingRunIsReportedOnceAndEndsTheThread) {
             platform::BatonRelease late; // a second report would come after the first
             std::this_thread::sleep_for(50ms);
         }
-        const auto got = reports.Get();
+        const auto got = reports.Reports();
         ASSERT_EQ(got.size(), 1u) << c.className;
         EXPECT_EQ(got[0].className, c.className);
         EXPECT_NE(got[0].where.find("failing"), std::string::npos) << got[0].where;
@@ -329,7 +314,7 @@ TEST_F(ThreadTest, AnExceptionOfAnotherKindLeavingRunIsReportedOnce) {
         platform::BatonRelease late;
         std::this_thread::sleep_for(50ms);
     }
-    const auto got = reports.Get();
+    const auto got = reports.Reports();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_NE(got[0].where.find("foreign"), std::string::npos) << got[0].where;
     EXPECT_NE(got[0].message.find("not ours"), std::string::npos) << got[0].message;
@@ -409,7 +394,7 @@ TEST_F(ThreadTest, ARunningThreadOutlivesItsLastOwner) {
     ASSERT_TRUE(WaitUntil([&] { return t.thread->State() == Thread::Sleeping; }));
     t.thread.reset();
     ASSERT_TRUE(WaitUntil([&] { return finished && watch.expired(); }));
-    EXPECT_TRUE(reports.Get().empty());
+    EXPECT_TRUE(reports.Reports().empty());
 }
 
 // Releasing the last reference of a started thread that has not yet run stops it.
