@@ -6,12 +6,18 @@
 #include <portaudio.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace platform {
 namespace {
+
+// 400 frames take 9 ms to arrive; a device that delivers none for this long has stalled.
+constexpr auto kReadTimeout = std::chrono::milliseconds(750);
 
 std::mutex factoryMutex;
 AudioInputDeviceFactory deviceFactory; // test hook; empty: PortAudio
@@ -75,6 +81,11 @@ public:
         PaStreamParameters output{};
         if (inputChannels > 0 &&
             !Describe(input, Pa_GetDefaultInputDevice(), inputChannels, sampleFormat, true)) {
+            // Said once: the caller may try again at every start and hear only silence.
+            static std::once_flag told;
+            std::call_once(told, [] {
+                std::fprintf(stderr, "PortAudio: there is no default audio input device\n");
+            });
             return paDeviceUnavailable;
         }
         if (outputChannels > 0 &&
@@ -91,19 +102,75 @@ public:
             return error;
         }
         system_ = std::move(system);
+        bytesPerFrame_ = BytesPerFrame(inputChannels, sampleFormat);
+        rate_ = sampleRate;
+        failed_ = paNoError;
         return paNoError;
     }
 
-    std::int64_t Start() override { return Pa_StartStream(stream_); }
+    std::int64_t Start() override {
+        failed_ = paNoError;
+        capturing_ = false;
+        return Pa_StartStream(stream_);
+    }
 
     bool IsActive() const override { return Pa_IsStreamActive(stream_) == 1; }
 
+    // PortAudio's own blocking read waits for ever on a device that stopped delivering (its
+    // sound server went away): frames are read once they are there, within a time limit.
+    // After a failure, reads fail at once until frames come again. The host starts
+    // capturing only at the first read of a started stream: that one read blocks, briefly.
     std::int64_t Read(void* buffer, std::int64_t frameCount) override {
-        static_assert(sizeof(unsigned long) >= sizeof(std::int64_t));
         if (frameCount < 0) {
             return paBadBufferPtr;
         }
-        return Pa_ReadStream(stream_, buffer, static_cast<unsigned long>(frameCount));
+        if (bytesPerFrame_ == 0 || Pa_IsStreamActive(stream_) != 1) {
+            return ReadFrames(buffer, frameCount); // a stopped stream answers at once
+        }
+        auto* out = static_cast<unsigned char*>(buffer);
+        std::int64_t remaining = frameCount;
+        bool overflowed = false;
+        auto deadline = std::chrono::steady_clock::now() + kReadTimeout;
+        while (remaining > 0) {
+            signed long available = Pa_GetStreamReadAvailable(stream_);
+            if (available == paInputOverflowed) {
+                // PortAudio restarted the capture: no frame is lost that a reading needs.
+                overflowed = true;
+                capturing_ = false;
+                available = 0;
+            } else if (available < 0) {
+                return failed_ = static_cast<PaError>(available);
+            }
+            // In parts: a read may be larger than the host buffer.
+            const std::int64_t frames = available > 0 ? std::min<std::int64_t>(available, remaining)
+                                        : capturing_  ? 0
+                                                      : 1;
+            if (frames > 0) {
+                const std::int64_t error = ReadFrames(out, frames);
+                if (error != paNoError && error != paInputOverflowed) {
+                    return error;
+                }
+                overflowed = overflowed || error == paInputOverflowed;
+                out += frames * bytesPerFrame_;
+                remaining -= frames;
+                capturing_ = true;
+                failed_ = paNoError;
+                deadline = std::chrono::steady_clock::now() + kReadTimeout;
+                continue;
+            }
+            if (failed_ != paNoError) {
+                return failed_; // one wait per failure, not one per read
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return failed_ = paTimedOut;
+            }
+            const auto untilFilled =
+                std::chrono::duration<double>(static_cast<double>(remaining) / rate_);
+            std::this_thread::sleep_for(
+                std::clamp(std::chrono::duration_cast<std::chrono::microseconds>(untilFilled),
+                           kMinWait, kMaxWait));
+        }
+        return overflowed ? paInputOverflowed : paNoError;
     }
 
     std::int64_t ReadAvailable() const override {
@@ -133,6 +200,14 @@ public:
     }
 
 private:
+    static constexpr auto kMinWait = std::chrono::microseconds(500);
+    static constexpr auto kMaxWait = std::chrono::microseconds(5000);
+
+    std::int64_t ReadFrames(void* buffer, std::int64_t frameCount) {
+        static_assert(sizeof(unsigned long) >= sizeof(std::int64_t));
+        return Pa_ReadStream(stream_, buffer, static_cast<unsigned long>(frameCount));
+    }
+
     static bool Describe(PaStreamParameters& parameters, PaDeviceIndex device,
                          std::int64_t channels, std::int64_t sampleFormat, bool input) {
         const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
@@ -152,6 +227,10 @@ private:
 
     std::shared_ptr<detail::PortAudioSystem> system_;
     PaStream* stream_ = nullptr;
+    std::int64_t bytesPerFrame_ = 0; // 0: unknown layout, reads go straight to PortAudio
+    double rate_ = 44100;
+    PaError failed_ = paNoError;
+    bool capturing_ = false;
 };
 
 std::unique_ptr<AudioInputDevice> MakeDevice() {

@@ -1,8 +1,11 @@
-// What a user does to a running Zelim: fast toggling.
+// What a user's machine does to a running Zelim: fast toggling, and the sound server
+// going away under it and coming back.
 #include "app/App.h"
 #include "support/Program.h"
 #include "support/TestSupport.h"
 #include "window/MainWindow.h"
+
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +46,42 @@ TEST(Faults, FiveHundredFastTogglesLeakNoThreadsStreamsOrFiles) {
     EXPECT_EQ(Entries("/proc/self/fd"), files);
     EXPECT_EQ(window.StartStopButton()->Caption(), "Start");
     EXPECT_EQ(program.Application().SampleArraySum, 3010.0);
+}
+
+// The server dies while Zelim listens and comes back: the window keeps answering, and a
+// Stop and Start listen to the room again.
+TEST(Faults, TheSoundServerGoesAwayWhileListeningAndComesBack) {
+    const std::string server = (testsupport::SourceDir() / "tools" / "audio-test-server").string();
+    const std::string dir = testsupport::AudioServerDir().string();
+    testsupport::StartedProgram program;
+    MainWindow& window = program.Window();
+    App& app = program.Application();
+    Press(window);
+    testsupport::RunEventLoopFor(500);
+
+    testsupport::Shell("'" + server + "' stop '" + dir + "' >/dev/null");
+    QElapsedTimer clock;
+    clock.start();
+    testsupport::RunEventLoopFor(1500);
+    // The event loop went on turning: no read blocks for long on the dead server.
+    EXPECT_LT(clock.elapsed(), 4000);
+    Press(window); // Stop
+    EXPECT_EQ(window.StartStopButton()->Caption(), "Start");
+
+    testsupport::Shell("'" + server + "' start '" + dir + "' >/dev/null");
+    testsupport::TempDir work;
+    const std::string noise = (work.Path() / "noise.wav").string();
+    testsupport::Shell("sox -q -n -r 44100 -c 1 -b 16 '" + noise + "' synth 4 pinknoise gain -20");
+    Press(window); // Start again, on the server that came back
+    ASSERT_NE(window.sr, nullptr);
+    EXPECT_TRUE(window.sr->IsStreamActive()) << "the new stream did not open on the new server";
+    testsupport::Shell("pacat --device=room --file-format=wav '" + noise + "' &");
+    testsupport::RunEventLoopFor(2500);
+    // The newest readings hear the noise: far above the quiet threshold, where the dead
+    // stream's failed reads would count 0.
+    EXPECT_GT(platform::RuntimeCvtCurrencyToReal64(app.SampleArray->Get(0)), 0.5);
+    EXPECT_GT(platform::RuntimeCvtCurrencyToReal64(app.SampleArray->Get(20)), 0.5);
+    Press(window);
 }
 
 } // namespace
