@@ -94,7 +94,9 @@ void Timer::Reschedule() {
 }
 
 void Timer::Fire() {
-    if (inAction_) {
+    // Nothing is delivered to a window that has closed and waits to be released.
+    const auto window = OwnerWindow();
+    if (inAction_ || !window || !window->IsOpen()) {
         return;
     }
     if (runMode_ == 1) {
