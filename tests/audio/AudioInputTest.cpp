@@ -9,7 +9,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <numbers>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -128,6 +130,42 @@ TEST_F(Microphone, StoppingTwiceIsHarmlessAndTheStreamStartsAgain) {
     while (Reading() < 0.1) {
         ASSERT_LT(Clock::now(), deadline) << "the restarted stream hears nothing";
     }
+}
+
+// A server that goes away stops delivering frames: PortAudio's own blocking read would
+// wait for ever. One read waits a bounded time and fails, the next ones fail at once, and
+// the stream stops and closes.
+TEST(MicrophoneStream, ReadsFailSoonWhenTheServerGoesAway) {
+    const std::string server = (testsupport::SourceDir() / "tools" / "audio-test-server").string();
+    const std::string dir = testsupport::AudioServerDir().string();
+    struct Restart {
+        std::string command;
+        ~Restart() { std::system(command.c_str()); }
+    } restart{"'" + server + "' start '" + dir + "' > /dev/null"};
+
+    auto stream = std::make_unique<platform::PortAudioStream>();
+    ASSERT_EQ(stream->OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
+    ASSERT_EQ(stream->Start(), 0);
+    std::vector<float> frames(kFrames);
+    ASSERT_EQ(stream->Read(frames.data(), kFrames), 0);
+    testsupport::Shell("'" + server + "' stop '" + dir + "'");
+
+    const auto first = Clock::now();
+    std::int64_t code = 0;
+    for (int i = 0; i < 10 && code == 0; ++i) {
+        code = stream->Read(frames.data(), kFrames);
+    }
+    EXPECT_NE(code, 0) << "reads went on succeeding without a server";
+    EXPECT_LT(Seconds(Clock::now() - first), 3.0);
+    const auto later = Clock::now();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_NE(stream->Read(frames.data(), kFrames), 0);
+    }
+    EXPECT_LT(Seconds(Clock::now() - later), 0.5) << "each failing read waited again";
+    stream->Stop();
+    const auto released = Clock::now();
+    stream.reset();
+    EXPECT_LT(Seconds(Clock::now() - released), 2.0);
 }
 
 TEST(MicrophoneStream, NeverOpenedStreamReadsAndStopsNothing) {
