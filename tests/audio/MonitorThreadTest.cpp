@@ -239,4 +239,29 @@ TEST_F(MonitorThread, AMissingTrackEndsTheThreadAndIsReported) {
     }
 }
 
+// A track cut short in the middle of a frame (a broken download, say) plays what it
+// has, or fails to load; either way the thread and the program go on.
+TEST_F(MonitorThread, ATruncatedTrackNeverBringsTheProgramDown) {
+    InstallBoth("long.mp3");
+    const auto file = resources() / "Local_Forecast_Elevator.mp3";
+    fs::resize_file(file, fs::file_size(file) * 2 / 5 + 333);
+    platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+    testsupport::ReportLog reports;
+    Start();
+    app().PlayMusicFlag = true;
+    ASSERT_TRUE(RunEventLoopUntil([&] { return x_Local_Forecast_Elevator::loaded; }, 6000));
+    if (x_Local_Forecast_Elevator::permaSound) {
+        EXPECT_TRUE(WaitForTrackToFinish(5000)) << "the part that is there plays to its end";
+        EXPECT_EQ(reports.Count(), 0u);
+    } else {
+        EXPECT_TRUE(RunEventLoopUntil(
+            [&] {
+                return window().checkPlayMusicThread()->State() == platform::Thread::NotRunning;
+            },
+            3000));
+        EXPECT_EQ(reports.Count(), 1u);
+    }
+    EXPECT_TRUE(window().SampleTimer()->Enabled()) << "listening goes on";
+}
+
 } // namespace
