@@ -3,6 +3,8 @@
 #include "platform/PortAudioSystem.h"
 #include "platform/StackGuard.h"
 
+#include <algorithm>
+#include <chrono>
 #include <portaudio.h>
 #include <sndfile.h>
 
@@ -16,6 +18,8 @@
 
 namespace platform {
 namespace {
+
+constexpr double kOutputLatency = 0.5; // seconds
 
 // Frames decoded and written per step: the only sound data held in memory, and the
 // longest a destructor waits for the playback thread to notice it.
@@ -166,7 +170,9 @@ std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) c
     parameters.channelCount = info.channels;
     parameters.sampleFormat = paFloat32;
     // Playback favours smoothness over latency.
-    parameters.suggestedLatency = deviceInfo->defaultHighOutputLatency;
+    // A track plays for a minute or more and nothing waits on its timing: a deep buffer
+    // lets the playback thread wake a few times a second instead of hundreds.
+    parameters.suggestedLatency = std::max(deviceInfo->defaultHighOutputLatency, kOutputLatency);
     parameters.hostApiSpecificStreamInfo = nullptr;
     {
         const std::lock_guard lock(output.system->StreamMutex());
@@ -205,7 +211,16 @@ void Sound::Impl::PlayToEnd(SndfilePtr decoder, int channels,
             break;
         }
     }
-    // Stopping drains: the last frame has been played when it returns.
+    // What was written is still in the device's buffer; not every host drains it on stop
+    // (ALSA's pulse plugin does not), so the end is waited for here.
+    if (!stopRequested) {
+        const PaStreamInfo* info = Pa_GetStreamInfo(output->stream);
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration<double>(info ? info->outputLatency : 0.0);
+        while (!stopRequested && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     const PaError error =
         stopRequested ? Pa_AbortStream(output->stream) : Pa_StopStream(output->stream);
     if (error != paNoError) {
