@@ -9,6 +9,7 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -19,11 +20,17 @@
 namespace platform {
 namespace {
 
-constexpr double kOutputLatency = 0.5; // seconds
+// A track plays for a minute or more and nothing waits on its timing, so playback favours
+// few wake-ups over latency: a two-second buffer that the host drains half a second at a
+// time, refilled a quarter of a second at a time. Every call into the output stream costs a
+// round trip through the host's plugin and the sound server; with small writes those calls,
+// not the decoding, were most of playback's CPU time.
+constexpr double kOutputLatency = 2.0; // seconds
+constexpr int kPeriodsPerSecond = 2;
+constexpr int kBlocksPerPeriod = 2;
 
-// Frames decoded and written per step: the only sound data held in memory, and the
-// longest a destructor waits for the playback thread to notice it.
-constexpr sf_count_t kBlockFrames = 2048;
+// The frames that Open decodes to see that the file is a sound at all.
+constexpr sf_count_t kProbeFrames = 2048;
 
 struct SndfileCloser {
     void operator()(SNDFILE* file) const {
@@ -78,12 +85,32 @@ struct Sound::Impl {
     std::mutex mutex; // Play against Play and the destructor
     std::thread player;
     std::atomic<bool> playing{false};
-    std::atomic<bool> stopRequested{false};
+
+    // The destructor's request to end a play at once; the playback thread waits on it.
+    std::mutex stopMutex;
+    std::condition_variable stopSignal;
+    bool stopRequested = false; // guarded by stopMutex
 
     // The error message of a failed start, or empty with output ready to play.
     std::string OpenOutput(OutputStream& output, const SF_INFO& info) const;
-    void PlayToEnd(SndfilePtr decoder, int channels, std::unique_ptr<OutputStream> output);
+    void PlayToEnd(SndfilePtr decoder, SF_INFO info, std::unique_ptr<OutputStream> output);
+    void RequestStop();
+    // Waits until the time or a stop request; true when the stop was requested.
+    bool StopRequestedBy(std::chrono::steady_clock::time_point time);
 };
+
+void Sound::Impl::RequestStop() {
+    {
+        const std::lock_guard lock(stopMutex);
+        stopRequested = true;
+    }
+    stopSignal.notify_all();
+}
+
+bool Sound::Impl::StopRequestedBy(std::chrono::steady_clock::time_point time) {
+    std::unique_lock lock(stopMutex);
+    return stopSignal.wait_until(lock, time, [this] { return stopRequested; });
+}
 
 std::shared_ptr<Sound> Sound::Open(const std::filesystem::path& file) {
     CheckStack();
@@ -93,9 +120,9 @@ std::shared_ptr<Sound> Sound::Open(const std::filesystem::path& file) {
         return nullptr;
     }
     // A header alone is not a sound: the first block must decode.
-    std::vector<float> block(static_cast<std::size_t>(kBlockFrames) *
+    std::vector<float> block(static_cast<std::size_t>(kProbeFrames) *
                              static_cast<std::size_t>(info.channels));
-    if (sf_readf_float(decoder.get(), block.data(), kBlockFrames) <= 0 ||
+    if (sf_readf_float(decoder.get(), block.data(), kProbeFrames) <= 0 ||
         sf_error(decoder.get()) != SF_ERR_NO_ERROR) {
         return nullptr;
     }
@@ -108,7 +135,7 @@ Sound::Sound(Token, std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Sound::~Sound() {
     const std::lock_guard lock(impl_->mutex);
-    impl_->stopRequested = true;
+    impl_->RequestStop();
     if (impl_->player.joinable()) {
         impl_->player.join();
     }
@@ -145,10 +172,8 @@ void Sound::Play() {
         ReportOnce(error);
         return;
     }
-    impl.stopRequested = false;
     impl.playing = true;
-    impl.player =
-        std::thread(&Impl::PlayToEnd, &impl, std::move(decoder), info.channels, std::move(output));
+    impl.player = std::thread(&Impl::PlayToEnd, &impl, std::move(decoder), info, std::move(output));
 }
 
 std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) const {
@@ -169,16 +194,14 @@ std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) c
     parameters.device = device;
     parameters.channelCount = info.channels;
     parameters.sampleFormat = paFloat32;
-    // Playback favours smoothness over latency.
-    // A track plays for a minute or more and nothing waits on its timing: a deep buffer
-    // lets the playback thread wake a few times a second instead of hundreds.
     parameters.suggestedLatency = std::max(deviceInfo->defaultHighOutputLatency, kOutputLatency);
     parameters.hostApiSpecificStreamInfo = nullptr;
     {
         const std::lock_guard lock(output.system->StreamMutex());
         if (const PaError error =
                 Pa_OpenStream(&output.stream, nullptr, &parameters, info.samplerate,
-                              paFramesPerBufferUnspecified, paNoFlag, nullptr, nullptr);
+                              static_cast<unsigned long>(info.samplerate / kPeriodsPerSecond),
+                              paNoFlag, nullptr, nullptr);
             error != paNoError) {
             output.stream = nullptr;
             return cannot + "opening the output stream failed: " + Pa_GetErrorText(error);
@@ -190,39 +213,112 @@ std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) c
     return {};
 }
 
-void Sound::Impl::PlayToEnd(SndfilePtr decoder, int channels,
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::duration DurationOf(long frames, int rate) {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(frames) / rate));
+}
+
+} // namespace
+
+void Sound::Impl::PlayToEnd(SndfilePtr decoder, SF_INFO info,
                             std::unique_ptr<OutputStream> output) {
-    std::vector<float> block(static_cast<std::size_t>(kBlockFrames) *
-                             static_cast<std::size_t>(channels));
-    while (!stopRequested) {
-        const sf_count_t frames = sf_readf_float(decoder.get(), block.data(), kBlockFrames);
+    PaStream* const stream = output->stream;
+    const int rate = info.samplerate;
+    const long periodFrames = std::max(1, rate / kPeriodsPerSecond);
+    const long blockFrames = std::max(1L, periodFrames / kBlocksPerPeriod);
+    std::vector<float> block(static_cast<std::size_t>(blockFrames) *
+                             static_cast<std::size_t>(info.channels));
+
+    // The buffer is empty now: what it holds later is what is still to be played.
+    const long capacity = std::max(Pa_GetStreamWriteAvailable(stream), 0L);
+    // Room for a block frees up in well under this; a stream that gives none for longer
+    // has stopped playing (the sound server went away without an error reaching us).
+    const auto stalledAfter =
+        DurationOf(std::max(capacity, blockFrames), rate) + std::chrono::seconds(2);
+    auto playbackStart = Clock::now();
+    auto lastWrite = playbackStart;
+    long written = 0;
+    bool stopped = false;
+    bool ended = false; // the decoder has given its last frame
+    const auto failed = [this](const std::string& why) {
+        ReportOnce("Sound: playing " + file.string() + " failed: " + why);
+    };
+    // A block is written only once it fits, so no write blocks and a stop request is
+    // answered at once.
+    while (!stopped) {
+        const long space = Pa_GetStreamWriteAvailable(stream);
+        if (space < 0) {
+            failed(Pa_GetErrorText(static_cast<PaError>(space)));
+            break;
+        }
+        if (space < blockFrames) {
+            if (Clock::now() - lastWrite > stalledAfter) {
+                failed("the output device stopped taking sound");
+                break;
+            }
+            stopped = StopRequestedBy(Clock::now() + DurationOf(blockFrames - space, rate));
+            continue;
+        }
+        const sf_count_t frames = sf_readf_float(decoder.get(), block.data(), blockFrames);
         if (frames <= 0) {
             if (sf_error(decoder.get()) != SF_ERR_NO_ERROR) {
                 ReportOnce("Sound: decoding " + file.string() +
                            " failed: " + sf_strerror(decoder.get()));
             }
+            ended = true;
             break;
         }
         const PaError error =
-            Pa_WriteStream(output->stream, block.data(), static_cast<unsigned long>(frames));
+            Pa_WriteStream(stream, block.data(), static_cast<unsigned long>(frames));
         // An underflow is a gap already heard; the frames were still taken.
         if (error != paNoError && error != paOutputUnderflowed) {
-            ReportOnce("Sound: playing " + file.string() + " failed: " + Pa_GetErrorText(error));
+            failed(Pa_GetErrorText(error));
             break;
         }
+        written += static_cast<long>(frames);
+        lastWrite = Clock::now();
+        stopped = StopRequestedBy(lastWrite);
     }
-    // What was written is still in the device's buffer; not every host drains it on stop
-    // (ALSA's pulse plugin does not), so the end is waited for here.
-    if (!stopRequested) {
-        const PaStreamInfo* info = Pa_GetStreamInfo(output->stream);
-        const auto end = std::chrono::steady_clock::now() +
-                         std::chrono::duration<double>(info ? info->outputLatency : 0.0);
-        while (!stopRequested && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    // The host starts playing only once its buffer is well filled: a sound shorter than that
+    // would never be heard. Silence fills the buffer behind it; it is not waited for.
+    long padding = 0;
+    if (ended && written < capacity) {
+        std::fill(block.begin(), block.end(), 0.0F);
+        while (padding < capacity - written) {
+            const long frames = std::min(blockFrames, capacity - written - padding);
+            if (Pa_WriteStream(stream, block.data(), static_cast<unsigned long>(frames)) !=
+                paNoError) {
+                break;
+            }
+            padding += frames;
+        }
+        playbackStart = Clock::now();
+    }
+
+    // Not every host plays out its buffer on stop (ALSA's pulse plugin drops it), so the end
+    // is waited for here. No frame plays sooner than its place in real time. The buffer shows
+    // whether a gap held the sound back for longer; the server empties it a period at a time
+    // and tells of it late, so what it reports may lag by up to two periods. The deadline
+    // holds if the server stops taking frames altogether.
+    if (ended && !stopped) {
+        const auto realTimeEnd = playbackStart + DurationOf(written, rate);
+        const auto deadline = realTimeEnd + DurationOf(capacity, rate) + std::chrono::seconds(1);
+        stopped = StopRequestedBy(realTimeEnd);
+        while (!stopped && Clock::now() < deadline) {
+            const long space = Pa_GetStreamWriteAvailable(stream);
+            if (space < 0 || space >= capacity - padding - 2 * periodFrames) {
+                break;
+            }
+            stopped = StopRequestedBy(Clock::now() + std::chrono::milliseconds(10));
         }
     }
-    const PaError error =
-        stopRequested ? Pa_AbortStream(output->stream) : Pa_StopStream(output->stream);
+    // Whatever is left of the padding is silence, not worth a drain on hosts that drain.
+    const PaError error = stopped || padding > 0 ? Pa_AbortStream(stream) : Pa_StopStream(stream);
     if (error != paNoError) {
         ReportOnce("Sound: ending playback of " + file.string() +
                    " failed: " + Pa_GetErrorText(error));

@@ -9,6 +9,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -18,13 +19,18 @@ using audiotest::Seconds;
 using audiotest::SpeakersRecording;
 
 constexpr double kShort = 0.6;
+// Far shorter than the output buffer, which the host starts playing only once well filled.
+constexpr double kBlip = 0.15;
+constexpr double kLonger = 20.0;
 
 class Playback : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         fixtures_ = std::make_unique<testsupport::TempDir>();
         testsupport::MakeToneMp3(Fixture("short.mp3"), kShort, 440);
+        testsupport::MakeToneMp3(Fixture("blip.mp3"), kBlip, 440);
         testsupport::MakeToneMp3(Fixture("long.mp3"), 8.0, 440);
+        testsupport::MakeToneMp3(Fixture("longer.mp3"), kLonger, 440);
     }
     static void TearDownTestSuite() { fixtures_.reset(); }
     static std::filesystem::path Fixture(const char* name) { return fixtures_->Path() / name; }
@@ -47,19 +53,23 @@ private:
 
 // Playback ends with the last frame: the whole tone reaches the speakers, and IsPlaying
 // turns false soon after it has. A play cut short by a stop that drops what is buffered
-// loses the output latency (0.1 s or more) of the tone's end.
+// loses the output latency (0.1 s or more) of the tone's end; a sound too short to fill
+// the buffer is not heard at all unless playback is started for it.
 TEST_F(Playback, PlaysAShortFixtureToItsEnd) {
-    const auto sound = platform::Sound::Open(Fixture("short.mp3"));
-    ASSERT_NE(sound, nullptr);
-    SpeakersRecording speakers(Recording(), kShort + 2.5);
-    const auto start = Clock::now();
-    sound->Play();
-    EXPECT_TRUE(sound->IsPlaying()) << "not playing as Play returns: it waited, or failed";
+    for (const auto& [name, seconds] : {std::pair{"short.mp3", kShort}, {"blip.mp3", kBlip}}) {
+        SCOPED_TRACE(name);
+        const auto sound = platform::Sound::Open(Fixture(name));
+        ASSERT_NE(sound, nullptr);
+        SpeakersRecording speakers(dir_.Path() / (std::string(name) + ".raw"), seconds + 2.5);
+        const auto start = Clock::now();
+        sound->Play();
+        EXPECT_TRUE(sound->IsPlaying()) << "not playing as Play returns: it waited, or failed";
 
-    const double playedFor = PlayingFor(*sound, start, 10s);
-    EXPECT_GT(playedFor, kShort - 0.05) << "IsPlaying went false before the sound was over";
-    EXPECT_LT(playedFor, kShort + 1.0) << "IsPlaying stayed true long after the sound";
-    EXPECT_NEAR(speakers.SoundingSeconds(), kShort, 0.06) << "not all of the tone was heard";
+        const double playedFor = PlayingFor(*sound, start, 10s);
+        EXPECT_GT(playedFor, seconds - 0.05) << "IsPlaying went false before the sound was over";
+        EXPECT_LT(playedFor, seconds + 1.0) << "IsPlaying stayed true long after the sound";
+        EXPECT_NEAR(speakers.SoundingSeconds(), seconds, 0.06) << "not all of the tone was heard";
+    }
 }
 
 TEST_F(Playback, PlayWhilePlayingLetsTheCurrentPlayGoOn) {
@@ -102,6 +112,34 @@ TEST_F(Playback, ReleasingTheSoundEndsItsPlayPromptly) {
     sound.reset();
     EXPECT_LT(Seconds(Clock::now() - released), 1.0) << "releasing waited for the play";
     EXPECT_LT(speakers.SoundingSeconds(), 1.2) << "the sound went on after its release";
+}
+
+// A play whose sound server goes away ends, says why on stderr, and does not keep its
+// thread (or the Sound's release) waiting for frames that will never be taken.
+TEST_F(Playback, TheServerGoingAwayEndsThePlay) {
+    const std::string server = (testsupport::SourceDir() / "tools" / "audio-test-server").string();
+    const std::string dir = testsupport::AudioServerDir().string();
+    auto sound = platform::Sound::Open(Fixture("longer.mp3"));
+    ASSERT_NE(sound, nullptr);
+    sound->Play();
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(sound->IsPlaying());
+
+    testing::internal::CaptureStderr();
+    testsupport::Shell("'" + server + "' stop '" + dir + "' >/dev/null");
+    const auto gone = Clock::now();
+    const bool ended = audiotest::WaitFor([&] { return !sound->IsPlaying(); }, 15s);
+    const double after = Seconds(Clock::now() - gone);
+    const auto released = Clock::now();
+    sound.reset();
+    const double release = Seconds(Clock::now() - released);
+    const std::string complaints = testing::internal::GetCapturedStderr();
+    testsupport::Shell("'" + server + "' start '" + dir + "' >/dev/null");
+
+    EXPECT_TRUE(ended) << "still playing " << after << " s after the server went away";
+    EXPECT_LT(after, kLonger / 2) << "the play ran on as if the track were still heard";
+    EXPECT_LT(release, 1.0);
+    EXPECT_NE(complaints.find("longer.mp3"), std::string::npos) << "stderr: " << complaints;
 }
 
 // With no output device, Play says so once on stderr and the sound does not play. The
