@@ -1,11 +1,31 @@
 // Plays one file through Zelim's own platform::Sound until it ends, or for at most a given
-// number of seconds, and prints how long it played.
+// number of seconds, and prints how long it played and the CPU time it took meanwhile.
+//
+// In Zelim a track only ever plays while listening, so PortAudio (and its one-time device
+// probing) is already up when a Sound plays. The player brings it up first in the same way
+// and prints the CPU time of that start apart from the CPU time of the play itself.
+#include "platform/PortAudioSystem.h"
 #include "platform/Sound.h"
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+namespace {
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
@@ -13,6 +33,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double limit = argc == 3 ? std::atof(argv[2]) : 0.0;
+    const double atStart = CpuSeconds();
+    int error = 0;
+    const auto portAudio = platform::detail::PortAudioSystem::Acquire(error);
+    if (!portAudio) {
+        std::fprintf(stderr, "PortAudio does not start (error %d)\n", error);
+        return 5;
+    }
+    const double beforePlay = CpuSeconds();
     const auto sound = platform::Sound::Open(argv[1]);
     if (!sound) {
         std::fprintf(stderr, "cannot open %s as a sound\n", argv[1]);
@@ -28,10 +56,14 @@ int main(int argc, char** argv) {
     const auto seconds = [&] {
         return std::chrono::duration<double>(Clock::now() - start).count();
     };
-    // Coarse polling, as Zelim's monitor thread does, keeps this program's own share small.
+    // One-second polling, as Zelim's monitor thread waits, keeps this program's own share small.
     while (sound->IsPlaying() && (limit <= 0.0 || seconds() < limit)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     }
-    std::printf("played %.3f s%s\n", seconds(), sound->IsPlaying() ? " (cut short)" : "");
+    const double played = seconds();
+    const bool cutShort = sound->IsPlaying();
+    const double afterPlay = CpuSeconds();
+    std::printf("played %.3f s%s\n", played, cutShort ? " (cut short)" : "");
+    std::printf("cpu-start %.4f\ncpu-play %.4f\n", beforePlay - atStart, afterPlay - beforePlay);
     return 0;
 }
