@@ -4,28 +4,14 @@
 // In Zelim a track only ever plays while listening, so PortAudio (and its one-time device
 // probing) is already up when a Sound plays. The player brings it up first in the same way
 // and prints the CPU time of that start apart from the CPU time of the play itself.
+#include "CpuTime.h"
 #include "platform/PortAudioSystem.h"
 #include "platform/Sound.h"
-
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
-
-namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {

@@ -3,9 +3,10 @@
 // writes, the same two-second buffer and half-second periods as platform::Sound, then a
 // wait for the buffer's end. Prints the CPU time of its PortAudio start and of its play
 // apart, as zelim_bench_sound_player does.
+#include "CpuTime.h"
+
 #include <portaudio.h>
 #include <sndfile.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -13,15 +14,6 @@
 #include <vector>
 
 namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 int Fail(const char* what, PaError error) {
     std::fprintf(stderr, "%s failed: %s\n", what, Pa_GetErrorText(error));
