@@ -32,6 +32,13 @@ constexpr int kBlocksPerPeriod = 2;
 // The frames that Open decodes to see that the file is a sound at all.
 constexpr sf_count_t kProbeFrames = 2048;
 
+using Clock = std::chrono::steady_clock;
+
+Clock::duration DurationOf(long frames, int rate) {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(frames) / rate));
+}
+
 struct SndfileCloser {
     void operator()(SNDFILE* file) const {
         if (const int error = sf_close(file); error != 0) {
@@ -93,10 +100,27 @@ struct Sound::Impl {
 
     // The error message of a failed start, or empty with output ready to play.
     std::string OpenOutput(OutputStream& output, const SF_INFO& info) const;
+    // One play on the playback thread, in its three steps.
+    struct PlayState {
+        PaStream* stream;
+        int rate;
+        long periodFrames;
+        long blockFrames;
+        std::vector<float> block;
+        long capacity = 0;  // frames the empty buffer takes
+        long written = 0;   // frames of the sound
+        long padding = 0;   // frames of silence behind them
+        bool ended = false; // the decoder has given its last frame
+        bool stopped = false;
+        Clock::time_point start{};
+    };
     void PlayToEnd(SndfilePtr decoder, SF_INFO info, std::unique_ptr<OutputStream> output);
+    void WriteSound(PlayState& play, SNDFILE* decoder);
+    static void StartShortSound(PlayState& play);
+    void WaitForEnd(PlayState& play);
     void RequestStop();
     // Waits until the time or a stop request; true when the stop was requested.
-    bool StopRequestedBy(std::chrono::steady_clock::time_point time);
+    bool StopRequestedBy(Clock::time_point time);
 };
 
 void Sound::Impl::RequestStop() {
@@ -107,7 +131,7 @@ void Sound::Impl::RequestStop() {
     stopSignal.notify_all();
 }
 
-bool Sound::Impl::StopRequestedBy(std::chrono::steady_clock::time_point time) {
+bool Sound::Impl::StopRequestedBy(Clock::time_point time) {
     std::unique_lock lock(stopMutex);
     return stopSignal.wait_until(lock, time, [this] { return stopRequested; });
 }
@@ -213,112 +237,24 @@ std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) c
     return {};
 }
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-Clock::duration DurationOf(long frames, int rate) {
-    return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(static_cast<double>(frames) / rate));
-}
-
-} // namespace
-
 void Sound::Impl::PlayToEnd(SndfilePtr decoder, SF_INFO info,
                             std::unique_ptr<OutputStream> output) {
-    PaStream* const stream = output->stream;
-    const int rate = info.samplerate;
-    const long periodFrames = std::max(1, rate / kPeriodsPerSecond);
+    const long periodFrames = std::max(1, info.samplerate / kPeriodsPerSecond);
     const long blockFrames = std::max(1L, periodFrames / kBlocksPerPeriod);
-    std::vector<float> block(static_cast<std::size_t>(blockFrames) *
-                             static_cast<std::size_t>(info.channels));
-
+    PlayState play{output->stream, info.samplerate, periodFrames, blockFrames,
+                   std::vector<float>(static_cast<std::size_t>(blockFrames) *
+                                      static_cast<std::size_t>(info.channels))};
     // The buffer is empty now: what it holds later is what is still to be played.
-    const long capacity = std::max(Pa_GetStreamWriteAvailable(stream), 0L);
-    // Room for a block frees up in well under this; a stream that gives none for longer
-    // has stopped playing (the sound server went away without an error reaching us).
-    const auto stalledAfter =
-        DurationOf(std::max(capacity, blockFrames), rate) + std::chrono::seconds(2);
-    auto playbackStart = Clock::now();
-    auto lastWrite = playbackStart;
-    long written = 0;
-    bool stopped = false;
-    bool ended = false; // the decoder has given its last frame
-    const auto failed = [this](const std::string& why) {
-        ReportOnce("Sound: playing " + file.string() + " failed: " + why);
-    };
-    // A block is written only once it fits, so no write blocks and a stop request is
-    // answered at once.
-    while (!stopped) {
-        const long space = Pa_GetStreamWriteAvailable(stream);
-        if (space < 0) {
-            failed(Pa_GetErrorText(static_cast<PaError>(space)));
-            break;
-        }
-        if (space < blockFrames) {
-            if (Clock::now() - lastWrite > stalledAfter) {
-                failed("the output device stopped taking sound");
-                break;
-            }
-            stopped = StopRequestedBy(Clock::now() + DurationOf(blockFrames - space, rate));
-            continue;
-        }
-        const sf_count_t frames = sf_readf_float(decoder.get(), block.data(), blockFrames);
-        if (frames <= 0) {
-            if (sf_error(decoder.get()) != SF_ERR_NO_ERROR) {
-                ReportOnce("Sound: decoding " + file.string() +
-                           " failed: " + sf_strerror(decoder.get()));
-            }
-            ended = true;
-            break;
-        }
-        const PaError error =
-            Pa_WriteStream(stream, block.data(), static_cast<unsigned long>(frames));
-        // An underflow is a gap already heard; the frames were still taken.
-        if (error != paNoError && error != paOutputUnderflowed) {
-            failed(Pa_GetErrorText(error));
-            break;
-        }
-        written += static_cast<long>(frames);
-        lastWrite = Clock::now();
-        stopped = StopRequestedBy(lastWrite);
-    }
-
-    // The host starts playing only once its buffer is well filled: a sound shorter than that
-    // would never be heard. Silence fills the buffer behind it; it is not waited for.
-    long padding = 0;
-    if (ended && written < capacity) {
-        std::fill(block.begin(), block.end(), 0.0F);
-        while (padding < capacity - written) {
-            const long frames = std::min(blockFrames, capacity - written - padding);
-            if (Pa_WriteStream(stream, block.data(), static_cast<unsigned long>(frames)) !=
-                paNoError) {
-                break;
-            }
-            padding += frames;
-        }
-        playbackStart = Clock::now();
-    }
-
-    // Not every host plays out its buffer on stop (ALSA's pulse plugin drops it), so the end
-    // is waited for here. No frame plays sooner than its place in real time. The buffer shows
-    // whether a gap held the sound back for longer; the server empties it a period at a time
-    // and tells of it late, so what it reports may lag by up to two periods. The deadline
-    // holds if the server stops taking frames altogether.
-    if (ended && !stopped) {
-        const auto realTimeEnd = playbackStart + DurationOf(written, rate);
-        const auto deadline = realTimeEnd + DurationOf(capacity, rate) + std::chrono::seconds(1);
-        stopped = StopRequestedBy(realTimeEnd);
-        while (!stopped && Clock::now() < deadline) {
-            const long space = Pa_GetStreamWriteAvailable(stream);
-            if (space < 0 || space >= capacity - padding - 2 * periodFrames) {
-                break;
-            }
-            stopped = StopRequestedBy(Clock::now() + std::chrono::milliseconds(10));
-        }
+    play.capacity = std::max(Pa_GetStreamWriteAvailable(play.stream), 0L);
+    play.start = Clock::now();
+    WriteSound(play, decoder.get());
+    if (play.ended && !play.stopped) {
+        StartShortSound(play);
+        WaitForEnd(play);
     }
     // Whatever is left of the padding is silence, not worth a drain on hosts that drain.
-    const PaError error = stopped || padding > 0 ? Pa_AbortStream(stream) : Pa_StopStream(stream);
+    const PaError error =
+        play.stopped || play.padding > 0 ? Pa_AbortStream(play.stream) : Pa_StopStream(play.stream);
     if (error != paNoError) {
         ReportOnce("Sound: ending playback of " + file.string() +
                    " failed: " + Pa_GetErrorText(error));
@@ -326,6 +262,90 @@ void Sound::Impl::PlayToEnd(SndfilePtr decoder, SF_INFO info,
     output.reset();
     decoder.reset();
     playing = false;
+}
+
+// A block is written only once it fits, so no write blocks and a stop request is answered
+// at once.
+void Sound::Impl::WriteSound(PlayState& play, SNDFILE* decoder) {
+    const auto failed = [this](const std::string& why) {
+        ReportOnce("Sound: playing " + file.string() + " failed: " + why);
+    };
+    // Room for a block frees up in well under this; a stream that gives none for longer
+    // has stopped playing (the sound server went away without an error reaching us).
+    const auto stalledAfter =
+        DurationOf(std::max(play.capacity, play.blockFrames), play.rate) + std::chrono::seconds(2);
+    auto lastWrite = play.start;
+    while (!play.stopped) {
+        const long space = Pa_GetStreamWriteAvailable(play.stream);
+        if (space < 0) {
+            failed(Pa_GetErrorText(static_cast<PaError>(space)));
+            return;
+        }
+        if (space < play.blockFrames) {
+            if (Clock::now() - lastWrite > stalledAfter) {
+                failed("the output device stopped taking sound");
+                return;
+            }
+            play.stopped =
+                StopRequestedBy(Clock::now() + DurationOf(play.blockFrames - space, play.rate));
+            continue;
+        }
+        const sf_count_t frames = sf_readf_float(decoder, play.block.data(), play.blockFrames);
+        if (frames <= 0) {
+            if (sf_error(decoder) != SF_ERR_NO_ERROR) {
+                ReportOnce("Sound: decoding " + file.string() + " failed: " + sf_strerror(decoder));
+            }
+            play.ended = true;
+            return;
+        }
+        const PaError error =
+            Pa_WriteStream(play.stream, play.block.data(), static_cast<unsigned long>(frames));
+        // An underflow is a gap already heard; the frames were still taken.
+        if (error != paNoError && error != paOutputUnderflowed) {
+            failed(Pa_GetErrorText(error));
+            return;
+        }
+        play.written += static_cast<long>(frames);
+        lastWrite = Clock::now();
+        play.stopped = StopRequestedBy(lastWrite);
+    }
+}
+
+// The host starts playing only once its buffer is well filled: a sound shorter than that
+// would never be heard. Silence fills the buffer behind it; it is not waited for.
+void Sound::Impl::StartShortSound(PlayState& play) {
+    if (play.written >= play.capacity) {
+        return;
+    }
+    std::fill(play.block.begin(), play.block.end(), 0.0F);
+    while (play.padding < play.capacity - play.written) {
+        const long frames = std::min(play.blockFrames, play.capacity - play.written - play.padding);
+        if (Pa_WriteStream(play.stream, play.block.data(), static_cast<unsigned long>(frames)) !=
+            paNoError) {
+            break;
+        }
+        play.padding += frames;
+    }
+    play.start = Clock::now();
+}
+
+// Not every host plays out its buffer on stop (ALSA's pulse plugin drops it), so the end is
+// waited for here. No frame plays sooner than its place in real time. The buffer shows
+// whether a gap held the sound back for longer; the server empties it a period at a time
+// and tells of it late, so what it reports may lag by up to two periods. The deadline holds
+// if the server stops taking frames altogether.
+void Sound::Impl::WaitForEnd(PlayState& play) {
+    const auto realTimeEnd = play.start + DurationOf(play.written, play.rate);
+    const auto deadline =
+        realTimeEnd + DurationOf(play.capacity, play.rate) + std::chrono::seconds(1);
+    play.stopped = StopRequestedBy(realTimeEnd);
+    while (!play.stopped && Clock::now() < deadline) {
+        const long space = Pa_GetStreamWriteAvailable(play.stream);
+        if (space < 0 || space >= play.capacity - play.padding - 2 * play.periodFrames) {
+            return;
+        }
+        play.stopped = StopRequestedBy(Clock::now() + std::chrono::milliseconds(10));
+    }
 }
 
 } // namespace platform
