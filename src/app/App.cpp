@@ -7,7 +7,6 @@ const platform::ClassRecord& App::ClassInfo() {
     static const platform::ClassRecord record{
         .name = "App",
         .base = &platform::Application::ClassInfo(),
-        .methods = {"Event_Open", "Constructor"},
         .eventTable = {{"Open",
                         [](platform::Object& app) { static_cast<App&>(app).Event_Open(); }}},
     };

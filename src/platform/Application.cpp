@@ -16,11 +16,6 @@ const ClassRecord& Application::ClassInfo() {
         .events = {"Activate", "AppearanceChanged", "CancelClose", "Close", "Deactivate",
                    "EnableMenuItems", "HandleAppleEvent", "NewDocument", "Open", "OpenDocument",
                    "UnhandledException"},
-        .methods = {"AddTrayItem", "DoEvents", "HideTooltip", "NewDocument", "OpenDocument",
-                    "RefreshMenuBar", "RemoveTrayItem", "ShowTooltip", "SleepCurrentThread",
-                    "Window", "WindowCount", "YieldToNextThread", "AddMenuHandler",
-                    "AddPollableObject", "DependencyList", "DoSingleEvent", "RemovePollableObject",
-                    "x_SetVersionData"},
     };
     return record;
 }
@@ -49,7 +44,6 @@ void Application::x_SetVersionData(std::int64_t major, std::int64_t minor, std::
                            std::move(longVersion),
                            std::move(shortVersion),
                            std::move(packageInfo)};
-    ++versionCalls_;
 }
 
 } // namespace platform

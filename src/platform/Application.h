@@ -31,12 +31,10 @@ public:
                           std::int64_t nonRelease, std::int64_t stageCode, std::string longVersion,
                           std::string shortVersion, std::string packageInfo);
     const VersionData& Version() const { return version_; }
-    int VersionDataCalls() const { return versionCalls_; }
 
 private:
     bool hiDPIAtCreation_;
     VersionData version_;
-    int versionCalls_ = 0;
 };
 
 } // namespace platform

@@ -41,7 +41,6 @@ struct ClassRecord {
     const ClassRecord* base = nullptr;
     std::vector<std::string> events{};
     std::vector<PropertyEntry> properties{};
-    std::vector<std::string> methods{};
     std::vector<EventHandlerEntry> eventTable{};
 
     // Position in the class's whole event table, inherited events first; -1 if unknown.

@@ -16,7 +16,6 @@ public:
     explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     bool AtEnd() const { return pos_ == bytes_.size(); }
-    std::size_t Position() const { return pos_; }
 
     std::span<const std::uint8_t> Take(std::size_t count, std::string_view what) {
         if (count > bytes_.size() - pos_) {

@@ -11,10 +11,10 @@ namespace {
 // One control: made, registered, fetched back to get its design-time list, fetched
 // again to wire its event to the window's handler.
 template <class ControlClass, class As>
-std::shared_ptr<platform::Delegate>
-AddWiredControl(MainWindow& window, const std::string& name, std::span<const std::uint8_t> list,
-                void (MainWindow::*handler)(const std::shared_ptr<As>&), const char* parameterText,
-                int eventNumber) {
+void AddWiredControl(MainWindow& window, const std::string& name,
+                     std::span<const std::uint8_t> list,
+                     void (MainWindow::*handler)(const std::shared_ptr<As>&),
+                     const char* parameterText, int eventNumber) {
     {
         auto control = window.New<ControlClass>();
         control->Constructor();
@@ -26,9 +26,8 @@ AddWiredControl(MainWindow& window, const std::string& name, std::span<const std
     }
     auto control = platform::RuntimeCheckCast<As>(window.ControlByName(name));
     auto self = std::static_pointer_cast<MainWindow>(window.shared_from_this());
-    auto delegate = platform::RuntimeCreateDelegate(handler, self, parameterText);
-    platform::RuntimeAddEventHandler(platform::Deref(control, name), eventNumber, delegate);
-    return delegate;
+    platform::RuntimeAddEventHandler(platform::Deref(control, name), eventNumber,
+                                     platform::RuntimeCreateDelegate(handler, self, parameterText));
 }
 
 } // namespace
@@ -42,12 +41,12 @@ void MainWindow::CreateControls() {
 }
 
 void MainWindow::CreateControls0() {
-    const auto button = AddWiredControl<platform::PushButton, platform::PushButton>(
+    AddWiredControl<platform::PushButton, platform::PushButton>(
         *this, "StartStopButton", kStartStopButtonList, &MainWindow::StartStopButton_Action,
         "( PushButton )", 15);
-    const auto thread = AddWiredControl<wrapper_checkPlayMusicThread, platform::Thread>(
+    AddWiredControl<wrapper_checkPlayMusicThread, platform::Thread>(
         *this, "checkPlayMusicThread", kCheckPlayMusicThreadList,
         &MainWindow::checkPlayMusicThread_Run, "( Thread )", 0);
-    const auto timer = AddWiredControl<wrapper_SampleTimer, platform::Timer>(
+    AddWiredControl<wrapper_SampleTimer, platform::Timer>(
         *this, "SampleTimer", kSampleTimerList, &MainWindow::SampleTimer_Action, "( Timer )", 0);
 }

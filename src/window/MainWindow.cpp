@@ -15,10 +15,6 @@ const platform::ClassRecord& MainWindow::ClassInfo() {
     static const platform::ClassRecord record{
         .name = std::string(kMainWindowClassName),
         .base = &platform::Window::ClassInfo(),
-        .methods = {"Layout", "CreateControls", "CreateControls0", "StartStopButton",
-                    "checkPlayMusicThread", "SampleTimer", "StartStopButton_Action",
-                    "checkPlayMusicThread_Run", "SampleTimer_Action", "Event_Open", "Event_Close",
-                    "ConnectToSound", "ResetSampleArray", "Sample"},
         .eventTable = {{"Layout", &Call<&MainWindow::Layout>},
                        {"CreateControls", &Call<&MainWindow::CreateControls>},
                        {"Open", &Call<&MainWindow::Event_Open>},
