@@ -33,11 +33,11 @@ public:
     }
     const T& Get(std::int32_t index) const {
         CheckStack();
-        return items_[Checked(index, Count())];
+        return items_[static_cast<std::size_t>(Checked(index, Count()))];
     }
     void Set(std::int32_t index, const T& value) {
         CheckStack();
-        items_[Checked(index, Count())] = value;
+        items_[static_cast<std::size_t>(Checked(index, Count()))] = value;
     }
     // index may be the count itself: an append.
     void Insert(std::int32_t index, const T& value) {
@@ -62,7 +62,6 @@ private:
     std::vector<T> items_;
 };
 
-// CreateArray: a new, empty array.
 template <class T> std::shared_ptr<Array<T>> CreateArray() {
     CheckStack();
     return std::make_shared<Array<T>>();

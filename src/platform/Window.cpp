@@ -218,8 +218,10 @@ void Window::ApplyBackground() {
     if (hasBackground_) {
         QPalette palette = w->palette();
         const std::uint32_t v = background_.value;
-        palette.setColor(QPalette::Window, QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF,
-                                                  255 - ((v >> 24) & 0xFF)));
+        palette.setColor(QPalette::Window,
+                         QColor(static_cast<int>((v >> 16) & 0xFF),
+                                static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF),
+                                255 - static_cast<int>((v >> 24) & 0xFF)));
         w->setPalette(palette);
     }
 }
