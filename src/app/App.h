@@ -35,5 +35,4 @@ public:
     double SampleArraySum = 0.0; // first set by Event_Open
 };
 
-// Registers App's class record with the framework.
 void RegisterAppClass();

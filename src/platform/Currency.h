@@ -25,7 +25,6 @@ Currency RuntimeCvtSInt64ToCurrency(std::int64_t value);
 // Nearest 1/10 000, halves away from zero, saturating; NaN gives 0.
 Currency RuntimeCvtReal32ToCurrency(float value);
 Currency RuntimeCvtReal64ToCurrency(double value);
-// count / 10 000.
 double RuntimeCvtCurrencyToReal64(Currency value);
 
 } // namespace platform

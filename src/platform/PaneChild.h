@@ -46,7 +46,7 @@ private:
     std::map<int, std::shared_ptr<Delegate>> handlers_;
 };
 
-// RuntimeAddEventHandler: wires the control's event of that number to the delegate.
+// The number is the event's place in the control's class chain, inherited events first.
 void RuntimeAddEventHandler(PaneChild& control, int eventNumber,
                             std::shared_ptr<Delegate> delegate);
 

@@ -58,7 +58,6 @@ public:
     const platform::ClassRecord& Class() const override { return ClassInfo(); }
 };
 
-// Registers the window's classes with the framework.
 void RegisterMainWindowClasses();
 
 inline constexpr std::string_view kMainWindowClassName = "MainWindow.MainWindow";
