@@ -36,7 +36,8 @@ void MainWindow::Event_Open() {
 }
 
 void MainWindow::Event_Close() {
-    if (Deref(checkPlayMusicThread(), "checkPlayMusicThread").State() != 4) {
+    if (Deref(checkPlayMusicThread(), "checkPlayMusicThread").State() !=
+        platform::Thread::NotRunning) {
         Deref(checkPlayMusicThread(), "checkPlayMusicThread").Stop();
     }
     if (sr) {
