@@ -29,7 +29,7 @@ public:
         if (upperBound < -1 || upperBound == std::numeric_limits<std::int32_t>::max()) {
             throw OutOfBoundsException("array bound " + std::to_string(upperBound));
         }
-        items_.resize(static_cast<std::size_t>(upperBound + 1));
+        items_.resize(static_cast<std::size_t>(std::int64_t{upperBound} + 1));
     }
     const T& Get(std::int32_t index) const {
         CheckStack();

@@ -35,12 +35,15 @@ public:
     [[noreturn]] void Rethrow() const override { throw static_cast<const Derived&>(*this); }
 };
 
+// A class name cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define ZELIM_NAMED_EXCEPTION(Name)                                                                \
     class Name : public NamedException<Name> {                                                     \
     public:                                                                                        \
         using NamedException<Name>::NamedException;                                                \
         std::string_view ClassName() const override { return #Name; }                              \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 ZELIM_NAMED_EXCEPTION(NilObjectException);
 ZELIM_NAMED_EXCEPTION(OutOfBoundsException);

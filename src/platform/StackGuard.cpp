@@ -8,7 +8,7 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kMargin = 64 * 1024;
+constexpr std::size_t kMargin = std::size_t{64} * 1024;
 
 struct StackBounds {
     const char* low = nullptr; // lowest usable address; the stack grows down to it

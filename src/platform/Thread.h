@@ -20,7 +20,8 @@ public:
     };
 
     Thread();
-    ~Thread() override; // stops the thread and waits for it
+    // Stops the thread and waits for it. NOLINTNEXTLINE(bugprone-exception-escape): see Thread.cpp
+    ~Thread() override;
 
     static const ClassRecord& ClassInfo();
     const ClassRecord& Class() const override { return ClassInfo(); }
