@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the benchmark scripts (sourced, not run). Each script can run alone: it then
 # starts its own audio server and X server. Under bench/run-all it reuses theirs, which
 # run-all passes in BENCH_AUDIO_DIR and BENCH_DISPLAY.

@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Shared by the desktop tests: a private Xvfb, the installed program and its window.
 # Set $build (the build folder) and $close_window (the close helper) before sourcing.
+: "${build:?set by the test}" "${close_window:?set by the test}"
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -21,7 +23,7 @@ export LSAN_OPTIONS="suppressions=$tests/lsan.supp ${LSAN_OPTIONS:-}"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 
 for display in $(seq 90 140); do
-    [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ] || break
+    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
 done
 Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
