@@ -5,7 +5,9 @@
 #include "audio/AudioTestSupport.h"
 #include "platform/FolderItem.h"
 #include "playback/Tracks.h"
-#include "support/Program.h"
+#include "support/EventLoop.h"
+#include "support/ReportLog.h"
+#include "support/StartedProgram.h"
 #include "support/TestSupport.h"
 #include "window/MainWindow.h"
 

@@ -1,7 +1,8 @@
 // What a user's machine does to a running Zelim: fast toggling, and the sound server
 // going away under it and coming back.
 #include "app/App.h"
-#include "support/Program.h"
+#include "support/EventLoop.h"
+#include "support/StartedProgram.h"
 #include "support/TestSupport.h"
 #include "window/MainWindow.h"
 

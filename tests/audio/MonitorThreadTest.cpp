@@ -5,7 +5,10 @@
 #include "platform/FolderItem.h"
 #include "platform/Random.h"
 #include "playback/Tracks.h"
-#include "support/Program.h"
+#include "support/EventLoop.h"
+#include "support/ReportLog.h"
+#include "support/ScriptedInput.h"
+#include "support/StartedProgram.h"
 #include "support/TestSupport.h"
 #include "window/MainWindow.h"
 

@@ -3,7 +3,11 @@
 #include "app/App.h"
 #include "platform/Baton.h"
 #include "platform/StackGuard.h"
-#include "support/Program.h"
+#include "support/EventLoop.h"
+#include "support/ModalBoxWatcher.h"
+#include "support/ReportLog.h"
+#include "support/ScriptedInput.h"
+#include "support/StartedProgram.h"
 #include "window/MainWindow.h"
 
 #include <gtest/gtest.h>

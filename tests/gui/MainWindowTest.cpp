@@ -3,7 +3,9 @@
 #include "window/MainWindow.h"
 #include "app/App.h"
 #include "platform/Baton.h"
-#include "support/Program.h"
+#include "platform/Runtime.h"
+#include "support/ScriptedInput.h"
+#include "support/StartedProgram.h"
 
 #include <QApplication>
 #include <QPushButton>

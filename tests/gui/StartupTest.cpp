@@ -5,7 +5,8 @@
 #include "platform/Baton.h"
 #include "platform/StackGuard.h"
 #include "platform/Window.h"
-#include "support/Program.h"
+#include "support/ReportLog.h"
+#include "support/StartedProgram.h"
 #include "window/MainWindow.h"
 
 #include <QApplication>

@@ -15,7 +15,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "support/Program.h"
+#include "support/EventLoop.h"
+#include "support/ReportLog.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "platform/Runtime.h"
 #include "platform/Thread.h"
 
-#include "support/Program.h"
+#include "support/ReportLog.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "platform/Runtime.h"
 #include "platform/StackGuard.h"
 
-#include "support/Program.h"
+#include "support/ReportLog.h"
 
 #include <gtest/gtest.h>
 
