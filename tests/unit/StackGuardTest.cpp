@@ -8,6 +8,7 @@
 #include "platform/Thread.h"
 
 #include "support/ReportLog.h"
+#include "support/TestThread.h"
 
 #include <gtest/gtest.h>
 
@@ -116,18 +117,14 @@ TEST_F(StackGuardTest, DeepRecursionOnAnOsThreadRaisesBeforeTheStackRunsOut) {
     EXPECT_GT(static_cast<std::size_t>(outcome.deepest) * 1024u, outcome.remainingAtStart / 2);
 }
 
-class RunTarget : public platform::Object {
+// The target of a button's Action, counting its calls.
+class ButtonTarget : public platform::Object {
 public:
     const platform::ClassRecord& Class() const override {
-        static const platform::ClassRecord record{.name = "StackGuardTest.RunTarget"};
+        static const platform::ClassRecord record{.name = "StackGuardTest.ButtonTarget"};
         return record;
     }
-    void Run(const std::shared_ptr<platform::Thread>&) {
-        outcome.remainingAtStart = platform::RemainingStack();
-        (void)Recurse(0, outcome.deepest); // nothing here catches it
-    }
     void Action(const std::shared_ptr<platform::PushButton>&) { ++actions; }
-    Outcome outcome;
     int actions = 0;
 };
 
@@ -135,38 +132,38 @@ using Reports = testsupport::ReportLog;
 
 TEST_F(StackGuardTest, DeepRecursionInAThreadsRunIsReportedByName) {
     Reports reports;
-    auto target = std::make_shared<RunTarget>();
-    auto thread = std::make_shared<platform::Thread>();
-    thread->SetName("deep");
-    platform::RuntimeAddEventHandler(
-        *thread, 0, platform::RuntimeCreateDelegate(&RunTarget::Run, target, "( Thread )"));
-    thread->Start();
+    Outcome outcome;
+    const auto deep = testsupport::MakeThread("deep", [&](platform::Thread&) {
+        outcome.remainingAtStart = platform::RemainingStack();
+        (void)Recurse(0, outcome.deepest); // nothing here catches it
+    });
+    platform::Thread& thread = *deep.thread;
+    thread.Start();
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (thread->State() != platform::Thread::NotRunning &&
+    while (thread.State() != platform::Thread::NotRunning &&
            std::chrono::steady_clock::now() < deadline) {
         platform::BatonRelease waiting;
         std::this_thread::sleep_for(5ms);
     }
-    ASSERT_EQ(thread->State(), platform::Thread::NotRunning);
+    ASSERT_EQ(thread.State(), platform::Thread::NotRunning);
     const auto got = reports.Reports();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].className, "StackOverflowException");
     EXPECT_NE(got[0].where.find("deep"), std::string::npos) << got[0].where;
-    EXPECT_GT(static_cast<std::size_t>(target->outcome.deepest) * 1024u,
-              target->outcome.remainingAtStart / 2);
+    EXPECT_GT(static_cast<std::size_t>(outcome.deepest) * 1024u, outcome.remainingAtStart / 2);
 }
 
 // The entry into an event handler is checked too: the handler does not run, and the
 // exception is reported for that event.
 TEST_F(StackGuardTest, TheEntryIntoAnEventHandlerIsChecked) {
     Reports reports;
-    auto target = std::make_shared<RunTarget>();
+    auto target = std::make_shared<ButtonTarget>();
     auto button = std::make_shared<platform::PushButton>();
     button->Constructor();
     button->SetName("Deep");
     platform::RuntimeAddEventHandler(
         *button, platform::PushButton::ClassInfo().EventNumber("Action"),
-        platform::RuntimeCreateDelegate(&RunTarget::Action, target, "( PushButton )"));
+        platform::RuntimeCreateDelegate(&ButtonTarget::Action, target, "( PushButton )"));
     button->Clicked();
     ASSERT_EQ(target->actions, 1);
     platform::FailStackCheckAfter(0);

@@ -7,6 +7,7 @@
 #include "platform/StackGuard.h"
 
 #include "support/ReportLog.h"
+#include "support/TestThread.h"
 
 #include <gtest/gtest.h>
 
@@ -26,34 +27,8 @@ using namespace std::chrono_literals;
 using platform::Thread;
 using Clock = std::chrono::steady_clock;
 
-// The target of a thread's Run event, as a window would be.
-class RunTarget : public platform::Object {
-public:
-    explicit RunTarget(std::function<void(Thread&)> body) : body_(std::move(body)) {}
-    const platform::ClassRecord& Class() const override {
-        static const platform::ClassRecord record{.name = "ThreadTest.RunTarget"};
-        return record;
-    }
-    void Run(const std::shared_ptr<Thread>& thread) { body_(platform::Deref(thread)); }
-
-private:
-    std::function<void(Thread&)> body_;
-};
-
-// A thread whose Run is `body`; it keeps its target alive.
-struct TestThread {
-    std::shared_ptr<RunTarget> target;
-    std::shared_ptr<Thread> thread;
-};
-
-TestThread MakeThread(const std::string& name, std::function<void(Thread&)> body) {
-    TestThread t{std::make_shared<RunTarget>(std::move(body)), std::make_shared<Thread>()};
-    t.thread->SetName(name);
-    platform::RuntimeAddEventHandler(
-        *t.thread, Thread::ClassInfo().EventNumber("Run"),
-        platform::RuntimeCreateDelegate(&RunTarget::Run, t.target, "( Thread )"));
-    return t;
-}
+using testsupport::MakeThread;
+using testsupport::TestThread;
 
 // The caller holds the baton, as an event handler would; it is given up only between
 // checks, so `done` reads shared state safely and the caller still holds it on return.
