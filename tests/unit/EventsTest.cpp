@@ -17,6 +17,7 @@
 
 #include "support/EventLoop.h"
 #include "support/ReportLog.h"
+#include "support/RuntimeTest.h"
 
 #include <gtest/gtest.h>
 
@@ -83,11 +84,10 @@ public:
     int actions = 0;
 };
 
-class EventsTest : public ::testing::Test {
+class EventsTest : public testsupport::RuntimeTest {
 protected:
     void SetUp() override {
-        platform::ResetStackCheckForTesting();
-        platform::RuntimeInit();
+        RuntimeTest::SetUp();
         platform::RegisterClass(ProbeWindow::ClassInfo());
         RegisterMainWindowClasses();
     }
@@ -100,7 +100,7 @@ protected:
         windows_.clear();
         RunEventLoopFor(0); // the framework releases closed windows from the event loop
         platform::RuntimePerformFinalizers();
-        platform::RuntimeExit();
+        RuntimeTest::TearDown();
     }
 
     // A probe window with a timer, wired to the window's TimerAction, opened.

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "support/RuntimeTest.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -31,14 +33,7 @@ using platform::PropertyType;
 using platform::UnsupportedFormatException;
 using Bytes = std::span<const std::uint8_t>;
 
-class PropertyListTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        platform::ResetStackCheckForTesting();
-        platform::RuntimeInit();
-    }
-    void TearDown() override { platform::RuntimeExit(); }
-};
+using PropertyListTest = testsupport::RuntimeTest;
 
 platform::PropertyTypeLookup TypesOf(const platform::ClassRecord& record) {
     return [&record](std::string_view name) -> std::optional<PropertyType> {

@@ -8,6 +8,7 @@
 #include "platform/Thread.h"
 
 #include "support/ReportLog.h"
+#include "support/RuntimeTest.h"
 #include "support/TestThread.h"
 
 #include <gtest/gtest.h>
@@ -26,17 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::StackOverflowException;
 
-class StackGuardTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        platform::ResetStackCheckForTesting();
-        platform::RuntimeInit();
-    }
-    void TearDown() override {
-        platform::ResetStackCheckForTesting();
-        platform::RuntimeExit();
-    }
-};
+using StackGuardTest = testsupport::RuntimeTest;
 
 // How many checks pass before one raises.
 long ChecksBeforeRaise(long limit) {

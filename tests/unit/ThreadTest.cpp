@@ -7,6 +7,7 @@
 #include "platform/StackGuard.h"
 
 #include "support/ReportLog.h"
+#include "support/RuntimeTest.h"
 #include "support/TestThread.h"
 
 #include <gtest/gtest.h>
@@ -51,17 +52,16 @@ void HoldBaton(std::chrono::milliseconds time = 200ms) {
 
 using Reports = testsupport::ReportLog;
 
-class ThreadTest : public ::testing::Test {
+class ThreadTest : public testsupport::RuntimeTest {
 protected:
     void SetUp() override {
-        platform::ResetStackCheckForTesting();
-        platform::RuntimeInit();
+        RuntimeTest::SetUp();
         ASSERT_TRUE(platform::Baton::Instance().HeldByCurrentThread());
     }
     void TearDown() override {
         EXPECT_TRUE(platform::Baton::Instance().HeldByCurrentThread())
             << "the test thread lost the baton";
-        platform::RuntimeExit();
+        RuntimeTest::TearDown();
     }
 };
 
