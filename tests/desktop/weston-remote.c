@@ -151,7 +151,8 @@ static void shoot(struct remote* r, const char* title, int x, int y, int w, int 
     char part[4096];
     FILE* f = open_reply(reply, part, sizeof part);
     if (f) {
-        fwrite(pixels, 1, size, f);
+        if (fwrite(pixels, 1, size, f) != size)
+            weston_log("remote: cannot write %s: %s\n", part, strerror(errno));
         finish_reply(f, part, reply);
     }
     free(pixels);
@@ -162,11 +163,8 @@ static int compare_words(const void* a, const void* b) {
     return (x > y) - (x < y);
 }
 
-static uint32_t commonest(const uint32_t* pixels, size_t count) {
-    uint32_t* sorted = malloc(count * sizeof *sorted);
-    if (!sorted)
-        return pixels[0];
-    memcpy(sorted, pixels, count * sizeof *sorted);
+/* Sorts `sorted` in place. */
+static uint32_t commonest(uint32_t* sorted, size_t count) {
     qsort(sorted, count, sizeof *sorted, compare_words);
     uint32_t best = sorted[0];
     size_t best_run = 0, run = 0;
@@ -177,7 +175,6 @@ static uint32_t commonest(const uint32_t* pixels, size_t count) {
             best = sorted[i];
         }
     }
-    free(sorted);
     return best;
 }
 
@@ -189,7 +186,7 @@ static void find_body(struct remote* r, const char* title, const char* reply) {
     if (g.width <= 0 || g.height <= 0)
         return reply_error(reply, "the window has no size");
     size_t count = (size_t)g.width * (size_t)g.height;
-    uint32_t* pixels = malloc(count * sizeof *pixels);
+    uint32_t* pixels = malloc(2 * count * sizeof *pixels); /* and a copy to sort */
     if (!pixels)
         return reply_error(reply, "out of memory");
     struct weston_surface* surface = weston_desktop_surface_get_surface(ds);
@@ -198,7 +195,8 @@ static void find_body(struct remote* r, const char* title, const char* reply) {
         free(pixels);
         return reply_error(reply, "the renderer cannot copy the window (is it --use-pixman?)");
     }
-    uint32_t colour = commonest(pixels, count);
+    memcpy(pixels + count, pixels, count * sizeof *pixels);
+    uint32_t colour = commonest(pixels + count, count);
     int left = g.width, top = g.height, right = -1, bottom = -1;
     for (int y = 0; y < g.height; ++y)
         for (int x = 0; x < g.width; ++x)
