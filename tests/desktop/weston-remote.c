@@ -5,7 +5,7 @@
  * Commands, one a line, written to the FIFO $XDG_RUNTIME_DIR/remote:
  *   windows REPLY             one line per window: pid x y width height title
  *   move X Y                  the pointer to X, Y (compositor coordinates)
- *   click X Y                 move there, then press and release the left button
+ *   press, release            the left button, where the pointer is
  *   shot TITLE X Y W H REPLY  the pixels of that rectangle of the window (window
  *                             coordinates) as 32-bit words, row by row
  *   body TITLE REPLY          x y width height of the bounding box of the window's commonest
@@ -121,13 +121,10 @@ static void move_pointer(struct remote* r, double x, double y) {
     notify_pointer_frame(&r->seat);
 }
 
-static void press_and_release(struct remote* r) {
+static void left_button(struct remote* r, enum wl_pointer_button_state state) {
     struct timespec now;
     weston_compositor_get_time(&now);
-    notify_button(&r->seat, &now, BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED);
-    notify_pointer_frame(&r->seat);
-    weston_compositor_get_time(&now);
-    notify_button(&r->seat, &now, BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
+    notify_button(&r->seat, &now, BTN_LEFT, state);
     notify_pointer_frame(&r->seat);
 }
 
@@ -227,9 +224,10 @@ static void run_command(struct remote* r, char* line) {
         list_windows(r, a);
     } else if (sscanf(line, "move %lf %lf", &x, &y) == 2) {
         move_pointer(r, x, y);
-    } else if (sscanf(line, "click %lf %lf", &x, &y) == 2) {
-        move_pointer(r, x, y);
-        press_and_release(r);
+    } else if (strcmp(line, "press") == 0) {
+        left_button(r, WL_POINTER_BUTTON_STATE_PRESSED);
+    } else if (strcmp(line, "release") == 0) {
+        left_button(r, WL_POINTER_BUTTON_STATE_RELEASED);
     } else if (sscanf(line, "shot %4095s %d %d %d %d %4095s", a, &ix, &iy, &iw, &ih, b) == 6) {
         shoot(r, a, ix, iy, iw, ih, b);
     } else if (sscanf(line, "body %4095s %4095s", a, b) == 2) {
