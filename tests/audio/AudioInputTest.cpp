@@ -141,7 +141,7 @@ TEST(MicrophoneStream, ReadsFailSoonWhenTheServerGoesAway) {
     struct Restart {
         std::string command;
         ~Restart() { std::system(command.c_str()); }
-    } restart{"'" + server + "' start '" + dir + "' > /dev/null"};
+    } restart{"'" + server + "' restart '" + dir + "' > /dev/null"};
 
     auto stream = std::make_unique<platform::PortAudioStream>();
     ASSERT_EQ(stream->OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
