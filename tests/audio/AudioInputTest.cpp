@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -195,6 +197,29 @@ TEST(MicrophoneStream, ReleasingTheStreamEndsItsRecordingOnTheServer) {
     stream.reset();
     EXPECT_TRUE(audiotest::WaitFor([] { return audiotest::RecordStreams() == 0; }, 5s))
         << "the released stream still records";
+}
+
+// Each flavour is reached as desktops reach it: ALSA's pulse plugin for PulseAudio, and
+// PipeWire's own plugin for PipeWire, not the pulse plugin through pipewire-pulse (which
+// would pass every other test on the wrong path).
+TEST(MicrophoneStream, ReachesTheServerThroughItsFlavoursAlsaPlugin) {
+    const std::string flavour =
+        audiotest::Output("cat '" + (testsupport::AudioServerDir() / "flavour").string() + "'");
+    platform::PortAudioStream stream;
+    ASSERT_EQ(stream.OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
+    ASSERT_EQ(stream.Start(), 0);
+    std::vector<float> frames(kFrames);
+    ASSERT_EQ(stream.Read(frames.data(), kFrames), 0);
+    const std::string maps = audiotest::Output("cat /proc/" + std::to_string(getpid()) + "/maps");
+    const bool pulse = maps.find("libasound_module_pcm_pulse.so") != std::string::npos;
+    const bool pipewire = maps.find("libasound_module_pcm_pipewire.so") != std::string::npos;
+    if (flavour == "pipewire\n") {
+        EXPECT_TRUE(pipewire && !pulse) << "pipewire plugin " << pipewire << ", pulse " << pulse;
+    } else {
+        ASSERT_EQ(flavour, "pulseaudio\n");
+        EXPECT_TRUE(pulse && !pipewire) << "pipewire plugin " << pipewire << ", pulse " << pulse;
+    }
+    stream.Stop();
 }
 
 } // namespace
