@@ -107,7 +107,8 @@ bench_init() {
         command -v "$tool" >/dev/null || bench_die "$tool is missing (tools/install-deps test)"
     done
     [[ ${BENCH_NO_BUILD:-0} == 1 ]] || bench_build
-    ZELIM=$BENCH_BUILD/Zelim/bin/zelim
+    # BENCH_ZELIM: another build's Zelim against this build's floors, to compare two versions.
+    ZELIM=${BENCH_ZELIM:-$BENCH_BUILD/Zelim/bin/zelim}
     # shellcheck disable=SC2034 # used by the scripts that source this file
     BENCH_BIN=$BENCH_BUILD/bench
     [[ -x $ZELIM ]] || bench_die "no Zelim binary at $ZELIM"
@@ -162,8 +163,8 @@ bench_audio_up() {
 bench_server_pids() {
     local pid
     for pid in $(pgrep -x 'pulseaudio|pipewire|pipewire-pulse|wireplumber'); do
-        if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$BENCH_AUDIO" ||
-            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qF -- "$BENCH_AUDIO"; then
+        if { tr '\0' '\n' <"/proc/$pid/cmdline" && tr '\0' '\n' <"/proc/$pid/environ"; } \
+            2>/dev/null | grep -F -- "$BENCH_AUDIO" >/dev/null; then
             echo "$pid"
         fi
     done
@@ -271,9 +272,19 @@ bench_noise_stop() {
     bench_wait_exit "$BENCH_NOISE_PACAT" 5 || true
 }
 
-# True when a process has a stream of the kind (sink-inputs, source-outputs) on the server.
+# True when a process has a stream of the kind (sink-inputs, source-outputs) on the server:
+# one of its streams belongs to a client of that process. (PipeWire's ALSA plugin names the
+# process on the client only, not on the stream.) Each listing is read whole: grep -q would
+# end the pipe early, and pipefail would see pactl die of SIGPIPE on a long one.
 bench_has_stream() { # kind pid
-    pactl list "$1" 2>/dev/null | grep -q "application.process.id = \"$2\""
+    local clients streams id
+    clients=$(pactl list clients 2>/dev/null) || return 1
+    streams=$(pactl list short "$1" 2>/dev/null) || return 1
+    for id in $(awk -v p="application.process.id = \"$2\"" '
+        /^Client #/ { id = substr($2, 2) } index($0, p) { print id }' <<<"$clients"); do
+        awk -v c="$id" '$3 == c { found = 1 } END { exit !found }' <<<"$streams" && return 0
+    done
+    return 1
 }
 
 # Zelim's window: of the windows named "Zelim" (Qt makes more than one), the 308x196 one.
@@ -303,15 +314,15 @@ bench_zelim_launch() { # time-file log-file
 }
 
 # Clicks "Start" and waits until Zelim's input stream is on the server.
-bench_zelim_click_start() {
+bench_zelim_click_start() { # log-file
     xdotool mousemove --window "$ZELIM_WINDOW" 154 98 click 1
     bench_wait_for 15 bench_has_stream source-outputs "$ZELIM_PID" ||
-        bench_die "Zelim opened no input stream after the click on Start"
+        bench_die "Zelim opened no input stream after the click on Start (log: $(grep -v '^ALSA lib' "$1" | tail -n 5))"
 }
 
 bench_zelim_start_listening() { # time-file log-file
     bench_zelim_launch "$1" "$2"
-    bench_zelim_click_start
+    bench_zelim_click_start "$2"
 }
 
 # Ends Zelim with SIGTERM and waits for GNU time to write its figures.

@@ -1,12 +1,12 @@
 // Floor of the listening benchmark: the least a program doing Zelim's listening costs, in
-// one process. A PortAudio loop takes the newest 400 frames of the default input every
-// 16 ms, and a window of Zelim's size takes each reading at its 16 ms timer's tick, for a
-// given number of seconds. The loop has a thread of its own: the window never waits for
-// the sound server.
+// one process and one thread of its own. A window of Zelim's size whose 16 ms timer takes,
+// at each tick, the newest 400 frames of the default input, for a given number of seconds.
+// A tick reads only what is already there, so the window never waits for the sound server;
+// older surplus is dropped, so each reading is of the room now.
 //
-// The host period (frames, the second argument) is the largest that still hands each
-// reading fresh frames: one whose lumps arrive at least once a tick. A larger one delivers
-// in bigger lumps, and a reading then holds old frames.
+// The host period (frames, the second argument) is the largest that still hands each tick
+// fresh frames: one whose lumps arrive at least once a tick. A larger one delivers in
+// bigger lumps, and a reading then holds old frames.
 #include "PortAudioSession.h"
 
 #include <QApplication>
@@ -14,12 +14,8 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -27,58 +23,46 @@ namespace {
 constexpr long kFrames = 400;
 constexpr double kRate = 44100.0;
 
-// Older surplus goes, so that the reading is of the room now; fewer than kFrames waits for
-// the rest, as Zelim's read does.
-void ReadNewest(PaStream* stream, std::vector<float>& frames, std::vector<float>& surplus) {
-    long available = Pa_GetStreamReadAvailable(stream);
-    if (available < 0 && available != paInputOverflowed) {
-        throw bench::PortAudioError("Pa_GetStreamReadAvailable", static_cast<PaError>(available));
-    }
-    while (available > kFrames) {
-        const long drop = std::min(available - kFrames, static_cast<long>(surplus.size()));
-        if (const PaError error =
-                Pa_ReadStream(stream, surplus.data(), static_cast<unsigned long>(drop));
-            error != paNoError && error != paInputOverflowed) {
-            throw bench::PortAudioError("Pa_ReadStream", error);
+// The newest kFrames frames read so far.
+class Reading {
+public:
+    explicit Reading(long period) : scratch_(static_cast<std::size_t>(4 * period)) {}
+
+    // Reads what is there; returns the frames that were new.
+    long Refresh(PaStream* stream) {
+        long available = Pa_GetStreamReadAvailable(stream);
+        if (available == paInputOverflowed) {
+            available = 0; // PortAudio restarts the capture; the next tick has frames
+        } else if (available < 0) {
+            throw bench::PortAudioError("Pa_GetStreamReadAvailable",
+                                        static_cast<PaError>(available));
         }
-        available -= drop;
-    }
-    // An overflow still delivers the frames, as for Zelim.
-    if (const PaError error = Pa_ReadStream(stream, frames.data(), kFrames);
-        error != paNoError && error != paInputOverflowed) {
-        throw bench::PortAudioError("Pa_ReadStream", error);
-    }
-}
-
-// The newest reading, handed from the loop to the window.
-struct Reading {
-    std::mutex mutex;
-    std::vector<float> frames = std::vector<float>(kFrames);
-    long count = 0;
-};
-
-// Reads every 16 ms until `stop`; a failure is told on stderr and ends the loop with it set.
-void Capture(PaStream* stream, unsigned long period, Reading& reading,
-             const std::atomic<bool>& stop, std::atomic<bool>& failed) {
-    std::vector<float> frames(kFrames);
-    std::vector<float> surplus(4 * period);
-    auto next = std::chrono::steady_clock::now();
-    try {
-        while (!stop) {
-            ReadNewest(stream, frames, surplus);
-            {
-                const std::lock_guard lock(reading.mutex);
-                reading.frames.swap(frames);
-                ++reading.count;
+        const long fresh = available;
+        while (available > 0) {
+            const long frames = std::min(available, static_cast<long>(scratch_.size()));
+            // An overflow still delivers the frames, as for Zelim.
+            if (const PaError error =
+                    Pa_ReadStream(stream, scratch_.data(), static_cast<unsigned long>(frames));
+                error != paNoError && error != paInputOverflowed) {
+                throw bench::PortAudioError("Pa_ReadStream", error);
             }
-            next += std::chrono::milliseconds(16);
-            std::this_thread::sleep_until(next);
+            Keep(frames);
+            available -= frames;
         }
-    } catch (const bench::PortAudioError& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        failed = true;
+        return fresh;
     }
-}
+
+private:
+    void Keep(long frames) {
+        const long kept = std::min(frames, kFrames);
+        std::move(newest_.begin() + kept, newest_.end(), newest_.begin());
+        std::copy(scratch_.begin() + (frames - kept), scratch_.begin() + frames,
+                  newest_.end() - kept);
+    }
+
+    std::vector<float> scratch_;
+    std::vector<float> newest_ = std::vector<float>(kFrames);
+};
 
 } // namespace
 
@@ -92,37 +76,35 @@ int main(int argc, char** argv) {
     }
     try {
         const bench::PortAudioSession session;
-        const auto framesPerBuffer = static_cast<unsigned long>(period);
-        const bench::Stream input(bench::Stream::Direction::Input, 1, kRate, framesPerBuffer,
+        const bench::Stream input(bench::Stream::Direction::Input, 1, kRate,
+                                  static_cast<unsigned long>(period),
                                   4.0 * static_cast<double>(period) / kRate);
-        Reading reading;
-        std::atomic<bool> stop{false};
-        std::atomic<bool> failed{false};
-        std::thread capture(Capture, input.get(), framesPerBuffer, std::ref(reading),
-                            std::cref(stop), std::ref(failed));
-
         QWidget window;
         window.setWindowTitle("Zelim floor");
         window.setFixedSize(308, 196);
         window.show();
-        std::vector<float> shown(kFrames);
+
+        Reading reading(period);
         long ticks = 0;
+        long staleTicks = 0; // ticks with fewer than kFrames new frames
+        int status = 0;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, [&] {
-            if (failed) {
+            try {
+                staleTicks += reading.Refresh(input.get()) < kFrames ? 1 : 0;
+                ++ticks;
+            } catch (const bench::PortAudioError& error) {
+                std::fprintf(stderr, "%s\n", error.what());
+                status = 1;
                 QApplication::quit();
             }
-            const std::lock_guard lock(reading.mutex);
-            std::copy(reading.frames.begin(), reading.frames.end(), shown.begin());
-            ++ticks;
         });
         tick.start(16);
         QTimer::singleShot(static_cast<int>(seconds * 1000.0), &app, &QApplication::quit);
         QApplication::exec();
-        stop = true;
-        capture.join();
-        std::printf("ticks %ld\nreadings %ld\n", ticks, reading.count);
-        return failed ? 1 : 0;
+        std::printf("ticks %ld\nticks-with-fewer-than-%ld-new-frames %ld\n", ticks, kFrames,
+                    staleTicks);
+        return status;
     } catch (const bench::PortAudioError& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

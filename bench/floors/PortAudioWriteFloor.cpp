@@ -1,8 +1,8 @@
 // Floor of the playback benchmark, PortAudio's own share: the least a player that decodes
 // with libsndfile and writes to PortAudio's default output can cost. One thread, blocking
-// writes of a period each into a buffer of platform::Sound's size, then a wait for the
-// buffer's end. Prints the CPU time and wake-ups of its PortAudio start and of its play
-// apart, as zelim_bench_sound_player does.
+// writes of a period each into a buffer of platform::Sound's size, then a wait until the
+// last frame's place in real time. Prints the CPU time and wake-ups of its PortAudio start and of
+// its play apart, as zelim_bench_sound_player does.
 #include "CpuTime.h"
 #include "PortAudioSession.h"
 
@@ -48,16 +48,20 @@ int main(int argc, char** argv) {
                                        kBufferSeconds);
             std::vector<float> samples(static_cast<std::size_t>(period * info.channels));
             sf_count_t frames = 0;
+            sf_count_t total = 0;
             while ((frames = sf_readf_float(file.get(), samples.data(), period)) > 0) {
+                total += frames;
                 const PaError error = Pa_WriteStream(output.get(), samples.data(),
                                                      static_cast<unsigned long>(frames));
                 if (error != paNoError && error != paOutputUnderflowed) {
                     throw bench::PortAudioError("Pa_WriteStream", error);
                 }
             }
-            const PaStreamInfo* streamInfo = Pa_GetStreamInfo(output.get());
-            std::this_thread::sleep_for(
-                std::chrono::duration<double>(streamInfo ? streamInfo->outputLatency : 0.0));
+            // No frame plays sooner than its place in real time.
+            std::this_thread::sleep_until(
+                playStart +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(static_cast<double>(total) / info.samplerate)));
         }
         const ProcessUsage afterPlay = Usage();
         std::printf(
