@@ -1,5 +1,6 @@
 // Plays one file through Zelim's own platform::Sound until it ends, or for at most a given
-// number of seconds, and prints how long it played and the CPU time it took meanwhile.
+// number of seconds, and prints how long it played and the CPU time and wake-ups (context
+// switches of all its threads) it took meanwhile.
 //
 // In Zelim a track only ever plays while listening, so PortAudio (and its one-time device
 // probing) is already up when a Sound plays. The player brings it up first in the same way
@@ -19,14 +20,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double limit = argc == 3 ? std::atof(argv[2]) : 0.0;
-    const double atStart = CpuSeconds();
+    const ProcessUsage atStart = Usage();
     int error = 0;
     const auto portAudio = platform::detail::PortAudioSystem::Acquire(error);
     if (!portAudio) {
         std::fprintf(stderr, "PortAudio does not start (error %d)\n", error);
         return 5;
     }
-    const double beforePlay = CpuSeconds();
+    const ProcessUsage beforePlay = Usage();
     const auto sound = platform::Sound::Open(argv[1]);
     if (!sound) {
         std::fprintf(stderr, "cannot open %s as a sound\n", argv[1]);
@@ -48,8 +49,11 @@ int main(int argc, char** argv) {
     }
     const double played = seconds();
     const bool cutShort = sound->IsPlaying();
-    const double afterPlay = CpuSeconds();
+    const ProcessUsage afterPlay = Usage();
     std::printf("played %.3f s%s\n", played, cutShort ? " (cut short)" : "");
-    std::printf("cpu-start %.4f\ncpu-play %.4f\n", beforePlay - atStart, afterPlay - beforePlay);
+    std::printf("cpu-start %.4f\ncpu-play %.4f\nwakeups-play %ld\n",
+                beforePlay.cpuSeconds - atStart.cpuSeconds,
+                afterPlay.cpuSeconds - beforePlay.cpuSeconds,
+                afterPlay.wakeups - beforePlay.wakeups);
     return 0;
 }

@@ -1,24 +1,27 @@
 // Floor of the playback benchmark, PortAudio's own share: the least a player that decodes
 // with libsndfile and writes to PortAudio's default output can cost. One thread, blocking
-// writes, the same two-second buffer and half-second periods as platform::Sound, then a
-// wait for the buffer's end. Prints the CPU time of its PortAudio start and of its play
-// apart, as zelim_bench_sound_player does.
+// writes of a period each into a buffer of platform::Sound's size, then a wait until the
+// last frame's place in real time. Prints the CPU time and wake-ups of its PortAudio start and of
+// its play apart, as zelim_bench_sound_player does.
 #include "CpuTime.h"
+#include "PortAudioSession.h"
 
-#include <portaudio.h>
 #include <sndfile.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <vector>
 
 namespace {
 
-int Fail(const char* what, PaError error) {
-    std::fprintf(stderr, "%s failed: %s\n", what, Pa_GetErrorText(error));
-    return 1;
-}
+constexpr double kBufferSeconds = 4.0;
+constexpr int kPeriodsPerSecond = 1;
+
+struct SndfileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
 
 } // namespace
 
@@ -27,57 +30,50 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s SOUND-FILE\n", argv[0]);
         return 2;
     }
-    const double atStart = CpuSeconds();
-    if (const PaError error = Pa_Initialize(); error != paNoError) {
-        return Fail("Pa_Initialize", error);
-    }
-    const double beforePlay = CpuSeconds();
-    SF_INFO info{};
-    SNDFILE* file = sf_open(argv[1], SFM_READ, &info);
-    if (file == nullptr) {
-        std::fprintf(stderr, "cannot open %s: %s\n", argv[1], sf_strerror(nullptr));
-        Pa_Terminate();
-        return 3;
-    }
-    PaStreamParameters parameters{};
-    parameters.device = Pa_GetDefaultOutputDevice();
-    parameters.channelCount = info.channels;
-    parameters.sampleFormat = paFloat32;
-    parameters.suggestedLatency = 2.0;
-    PaStream* stream = nullptr;
-    int status = 0;
-    if (const PaError error = parameters.device == paNoDevice
-                                  ? paInvalidDevice
-                                  : Pa_OpenStream(&stream, nullptr, &parameters, info.samplerate,
-                                                  static_cast<unsigned long>(info.samplerate / 2),
-                                                  paNoFlag, nullptr, nullptr);
-        error != paNoError) {
-        status = Fail("Pa_OpenStream", error);
-    } else if (const PaError started = Pa_StartStream(stream); started != paNoError) {
-        status = Fail("Pa_StartStream", started);
-    } else {
-        const sf_count_t block = info.samplerate / 4;
-        std::vector<float> samples(static_cast<std::size_t>(block * info.channels));
-        sf_count_t frames = 0;
-        while ((frames = sf_readf_float(file, samples.data(), block)) > 0) {
-            const PaError error =
-                Pa_WriteStream(stream, samples.data(), static_cast<unsigned long>(frames));
-            if (error != paNoError && error != paOutputUnderflowed) {
-                status = Fail("Pa_WriteStream", error);
-                break;
-            }
+    try {
+        const ProcessUsage atStart = Usage();
+        const bench::PortAudioSession session;
+        const ProcessUsage beforePlay = Usage();
+        const auto playStart = std::chrono::steady_clock::now();
+        SF_INFO info{};
+        const std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(argv[1], SFM_READ, &info));
+        if (!file) {
+            std::fprintf(stderr, "cannot open %s: %s\n", argv[1], sf_strerror(nullptr));
+            return 3;
         }
-        const PaStreamInfo* streamInfo = Pa_GetStreamInfo(stream);
-        std::this_thread::sleep_for(
-            std::chrono::duration<double>(streamInfo ? streamInfo->outputLatency : 0.0));
-        Pa_AbortStream(stream);
+        const long period = info.samplerate / kPeriodsPerSecond;
+        {
+            const bench::Stream output(bench::Stream::Direction::Output, info.channels,
+                                       info.samplerate, static_cast<unsigned long>(period),
+                                       kBufferSeconds);
+            std::vector<float> samples(static_cast<std::size_t>(period * info.channels));
+            sf_count_t frames = 0;
+            sf_count_t total = 0;
+            while ((frames = sf_readf_float(file.get(), samples.data(), period)) > 0) {
+                total += frames;
+                const PaError error = Pa_WriteStream(output.get(), samples.data(),
+                                                     static_cast<unsigned long>(frames));
+                if (error != paNoError && error != paOutputUnderflowed) {
+                    throw bench::PortAudioError("Pa_WriteStream", error);
+                }
+            }
+            // No frame plays sooner than its place in real time.
+            std::this_thread::sleep_until(
+                playStart +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(static_cast<double>(total) / info.samplerate)));
+        }
+        const ProcessUsage afterPlay = Usage();
+        std::printf(
+            "played %.3f s\n",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - playStart).count());
+        std::printf("cpu-start %.4f\ncpu-play %.4f\nwakeups-play %ld\n",
+                    beforePlay.cpuSeconds - atStart.cpuSeconds,
+                    afterPlay.cpuSeconds - beforePlay.cpuSeconds,
+                    afterPlay.wakeups - beforePlay.wakeups);
+        return 0;
+    } catch (const bench::PortAudioError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
     }
-    if (stream != nullptr) {
-        Pa_CloseStream(stream);
-    }
-    sf_close(file);
-    const double afterPlay = CpuSeconds();
-    Pa_Terminate();
-    std::printf("cpu-start %.4f\ncpu-play %.4f\n", beforePlay - atStart, afterPlay - beforePlay);
-    return status;
 }

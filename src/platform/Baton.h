@@ -35,7 +35,11 @@ private:
     std::deque<std::uint64_t> queue_;
     std::uint64_t nextTicket_ = 0;
     bool held_ = false;
-    std::thread::id holder_;
+    // Written under the mutex, read without it: only the holder itself ever sees its own id
+    // here, so a yield or a holder check needs no lock.
+    std::atomic<std::thread::id> holder_;
+    // Threads in the line; a yield with none waiting keeps the baton without a hand-over.
+    std::atomic<std::size_t> waiting_{0};
 };
 
 // Holds the baton for a scope; a no-op when the current thread already holds it

@@ -21,13 +21,13 @@ namespace platform {
 namespace {
 
 // A track plays for a minute or more and nothing waits on its timing, so playback favours
-// few wake-ups over latency: a two-second buffer that the host drains half a second at a
-// time, refilled a quarter of a second at a time. Every call into the output stream costs a
-// round trip through the host's plugin and the sound server; with small writes those calls,
-// not the decoding, were most of playback's CPU time.
-constexpr double kOutputLatency = 2.0; // seconds
-constexpr int kPeriodsPerSecond = 2;
-constexpr int kBlocksPerPeriod = 2;
+// few wake-ups over latency: a four-second buffer that the host drains a second at a time,
+// refilled a whole period at a time. Every call into the output stream costs a round trip
+// through the host's plugin and the sound server, and every period the server's wake-ups;
+// with small ones those, not the decoding, were most of playback's CPU time.
+constexpr double kOutputLatency = 4.0; // seconds
+constexpr int kPeriodsPerSecond = 1;
+constexpr int kBlocksPerPeriod = 1;
 
 // The frames that Open decodes to see that the file is a sound at all.
 constexpr sf_count_t kProbeFrames = 2048;
