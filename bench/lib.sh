@@ -281,10 +281,10 @@ bench_has_stream() { # kind pid
     local clients streams id
     clients=$(pactl list clients 2>/dev/null) || return 1
     streams=$(pactl list short "$1" 2>/dev/null) || return 1
-    for id in $(awk -v p="application.process.id = \"$2\"" '
-        /^Client #/ { id = substr($2, 2) } index($0, p) { print id }' <<<"$clients"); do
+    while read -r id; do
         awk -v c="$id" '$3 == c { found = 1 } END { exit !found }' <<<"$streams" && return 0
-    done
+    done < <(awk -v p="application.process.id = \"$2\"" '
+        /^Client #/ { id = substr($2, 2) } index($0, p) { print id }' <<<"$clients")
     return 1
 }
 
