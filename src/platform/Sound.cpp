@@ -30,8 +30,13 @@
 extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
     using New = mpg123_handle* (*)(const char*, int*);
     using Param = int (*)(mpg123_handle*, enum mpg123_parms, long, double);
-    static const auto real = reinterpret_cast<New>(dlsym(RTLD_NEXT, "mpg123_new"));
-    static const auto param = reinterpret_cast<Param>(dlsym(RTLD_NEXT, "mpg123_param2"));
+    // The library itself, loaded already as libsndfile's: RTLD_NEXT would depend on the
+    // load order, which the sanitizers' runtimes change.
+    static void* const library = dlopen("libmpg123.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    static const auto real =
+        reinterpret_cast<New>(library != nullptr ? dlsym(library, "mpg123_new") : nullptr);
+    static const auto param =
+        reinterpret_cast<Param>(library != nullptr ? dlsym(library, "mpg123_param2") : nullptr);
     if (real == nullptr) {
         if (error != nullptr) {
             *error = MPG123_ERR;
