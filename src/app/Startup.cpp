@@ -30,22 +30,27 @@ std::shared_ptr<platform::RuntimeException> CallFunctionWithExceptionHandling(vo
 
 void Main() {
     platform::RuntimeSetExceptionHelper(&CallFunctionWithExceptionHandling);
-    if (auto pending = platform::RuntimeTakePendingException()) {
-        platform::UnhandledException(pending);
-        return;
-    }
-    if (auto error = Protected(&EarlyStartup)) {
-        platform::UnhandledException(error);
-        return;
-    }
-    platform::RunFrameworkInitialization(&LateStartup);
-    if (auto pending = platform::RuntimeTakePendingException()) {
-        platform::UnhandledException(pending);
-        return;
-    }
-    platform::RuntimeRun();
-    if (auto pending = platform::RuntimeTakePendingException()) {
-        platform::UnhandledException(pending);
+    // The helper hands back RuntimeExceptions only; any other type comes up to here.
+    try {
+        if (auto pending = platform::RuntimeTakePendingException()) {
+            platform::UnhandledException(pending);
+            return;
+        }
+        if (auto error = Protected(&EarlyStartup)) {
+            platform::UnhandledException(error);
+            return;
+        }
+        platform::RunFrameworkInitialization(&LateStartup);
+        if (auto pending = platform::RuntimeTakePendingException()) {
+            platform::UnhandledException(pending);
+            return;
+        }
+        platform::RuntimeRun();
+        if (auto pending = platform::RuntimeTakePendingException()) {
+            platform::UnhandledException(pending);
+        }
+    } catch (...) {
+        platform::UnhandledException(platform::CurrentException());
     }
 }
 
@@ -88,10 +93,14 @@ std::span<const platform::Initializer> ProgramInitializers() {
     return table;
 }
 
-int RunProgram() {
+int RunProgram(std::span<const platform::Initializer> initializers) {
     platform::RuntimeInit();
-    platform::RuntimePerformInitializers(ProgramInitializers());
-    Main();
+    platform::RuntimePerformInitializers(initializers);
+    try {
+        Main();
+    } catch (...) {
+        // Only the report itself can fail here, and it has marked the run failed first.
+    }
     platform::RuntimePerformFinalizers();
     return platform::RuntimeExit();
 }

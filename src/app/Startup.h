@@ -22,4 +22,4 @@ void MakeDefaultView();
 std::span<const platform::Initializer> ProgramInitializers();
 
 // main() without the process around it: the whole run, returning the exit status.
-int RunProgram();
+int RunProgram(std::span<const platform::Initializer> initializers = ProgramInitializers());

@@ -54,6 +54,22 @@ ZELIM_NAMED_EXCEPTION(UnsupportedFormatException);
 
 #undef ZELIM_NAMED_EXCEPTION
 
+// An exception of any other type, carried where the framework keeps or reports one: it
+// goes by the name of the original's class (unmangled) and its what(), if it had one.
+class ForeignException : public RuntimeException {
+public:
+    ForeignException(std::string className, std::string message)
+        : RuntimeException(std::move(message)), className_(std::move(className)) {}
+    std::string_view ClassName() const override { return className_; }
+    std::shared_ptr<RuntimeException> Clone() const override {
+        return std::make_shared<ForeignException>(*this);
+    }
+    [[noreturn]] void Rethrow() const override { throw *this; }
+
+private:
+    std::string className_;
+};
+
 // The one place that turns a nil object into NilObjectException.
 template <class T> T& Deref(const std::shared_ptr<T>& object, std::string_view what = {}) {
     if (!object) {

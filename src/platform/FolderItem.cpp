@@ -1,5 +1,6 @@
 #include "platform/FolderItem.h"
 
+#include "platform/Diagnostics.h"
 #include "platform/Sound.h"
 #include "platform/StackGuard.h"
 
@@ -66,9 +67,11 @@ std::shared_ptr<FolderItem> GetApplicationBundleResources() {
     }
     auto resources = executable.parent_path().parent_path() / "Resources";
     std::error_code error;
-    return std::filesystem::is_directory(resources, error)
-               ? std::make_shared<FolderItem>(std::move(resources))
-               : nullptr;
+    if (!std::filesystem::is_directory(resources, error)) {
+        SayOnce("no Resources folder next to " + executable.parent_path().string());
+        return nullptr;
+    }
+    return std::make_shared<FolderItem>(std::move(resources));
 }
 
 void SetExecutablePathForTesting(const std::filesystem::path& executable) {

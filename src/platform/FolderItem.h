@@ -15,7 +15,7 @@ public:
     // The child item of that name, or nil when no such file or folder exists.
     // followAliases: symbolic links are followed when true.
     std::shared_ptr<FolderItem> Child(std::string_view name, bool followAliases = true) const;
-    // nil when the file cannot be decoded as a sound.
+    // nil when the file cannot be decoded as a sound; stderr says once why, naming the file.
     std::shared_ptr<Sound> OpenAsSound() const;
 
     const std::filesystem::path& Path() const { return path_; }
@@ -25,7 +25,7 @@ private:
 };
 
 // The folder "Resources" in the parent of the folder that holds the executable, or nil
-// when there is none.
+// when there is none (said once on stderr).
 std::shared_ptr<FolderItem> GetApplicationBundleResources();
 
 // Test hook: resolve the bundle as if the executable were at this path (empty: the real one).

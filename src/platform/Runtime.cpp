@@ -2,14 +2,18 @@
 
 #include "platform/Application.h"
 #include "platform/Baton.h"
+#include "platform/Diagnostics.h"
+#include "platform/Sound.h"
 #include "platform/StackGuard.h"
 #include "platform/Window.h"
 
 #include <QApplication>
 #include <QThread>
 
+#include <cxxabi.h>
+
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <typeinfo>
 #include <vector>
@@ -46,6 +50,13 @@ std::shared_ptr<RuntimeException> DefaultHelper(void (*fn)(void*), void* arg) {
     return nullptr;
 }
 
+std::string Demangled(const char* name) {
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> readable(
+        abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
+    return status == 0 && readable ? std::string(readable.get()) : std::string(name);
+}
+
 void Trampoline(void* call) {
     (*static_cast<const std::function<void()>*>(call))();
 }
@@ -68,7 +79,12 @@ void RuntimeInit() {
 
 void RuntimePerformInitializers(std::span<const Initializer> table) {
     for (Initializer init : table) {
-        auto error = CallWithExceptionHelper([init] { init(); });
+        std::shared_ptr<RuntimeException> error;
+        try {
+            error = CallWithExceptionHelper([init] { init(); });
+        } catch (...) {
+            error = CurrentException();
+        }
         if (error) {
             State().pending = std::move(error);
             return;
@@ -78,6 +94,21 @@ void RuntimePerformInitializers(std::span<const Initializer> table) {
 
 void RuntimeSetExceptionHelper(ExceptionHelper helper) {
     State().helper = helper;
+}
+
+std::shared_ptr<RuntimeException> CurrentException() {
+    try {
+        throw;
+    } catch (const RuntimeException& e) {
+        return e.Clone();
+    } catch (const std::exception& e) {
+        return std::make_shared<ForeignException>(Demangled(typeid(e).name()), e.what());
+    } catch (...) {
+        const std::type_info* type = abi::__cxa_current_exception_type();
+        return std::make_shared<ForeignException>(
+            type != nullptr ? Demangled(type->name()) : std::string("an exception of unknown type"),
+            std::string());
+    }
 }
 
 std::shared_ptr<RuntimeException> CallWithExceptionHelper(const std::function<void()>& call) {
@@ -124,6 +155,9 @@ void RuntimeAddFinalizer(std::function<void()> finalizer) {
 void RuntimePerformFinalizers() {
     auto& s = State();
     s.windows.clear();
+    // A track still playing plays on to its end, with the windows already gone; only a
+    // signal ends the process sooner.
+    WaitForSoundsToEnd();
     s.app.reset();
     while (!s.finalizers.empty()) {
         auto finalizer = std::move(s.finalizers.back());
@@ -176,9 +210,8 @@ void CallIntoSystem(std::string_view where, const std::function<void()>& call) {
         });
     } catch (const ThreadStopSignal&) {
         throw;
-    } catch (const std::exception& e) {
-        ReportException({typeid(e).name(), std::string(where), e.what()});
-        return;
+    } catch (...) {
+        error = CurrentException();
     }
     if (error) {
         ReportException({std::string(error->ClassName()), std::string(where), error->Message()});
@@ -197,9 +230,8 @@ void RequireMainThread() {
 }
 
 void ReportException(const ExceptionReport& report) {
-    std::fprintf(stderr, "zelim: unhandled %s in %s%s%s\n", report.className.c_str(),
-                 report.where.c_str(), report.message.empty() ? "" : ": ", report.message.c_str());
-    std::fflush(stderr);
+    Say("unhandled " + report.className + " in " + report.where +
+        (report.message.empty() ? "" : ": " + report.message));
     auto& s = State();
     std::lock_guard lock(s.sinkMutex);
     if (s.sink) {

@@ -22,7 +22,8 @@ using Initializer = void (*)();
 
 // Start-up and shutdown, in the order a program calls them.
 void RuntimeInit();
-// Runs the executable's initialisers; the first exception stops them and stays pending.
+// Runs the executable's initialisers; the first exception, of any type, stops them and
+// stays pending.
 void RuntimePerformInitializers(std::span<const Initializer> table);
 void RuntimeSetExceptionHelper(ExceptionHelper helper);
 // Framework initialisation: raises the application's Open event, then calls lateStartup.
@@ -32,7 +33,8 @@ void RunFrameworkInitialization(void (*lateStartup)());
 void RuntimeRun();
 // Report of an exception that reached the top of start-up; the exit status becomes 1.
 void UnhandledException(const std::shared_ptr<RuntimeException>& exception);
-// Releases the application object and windows, runs registered finalisers.
+// Releases the windows, waits for every playing sound to end, then releases the
+// application object and runs registered finalisers.
 void RuntimePerformFinalizers();
 // Ends the runtime: 0, or 1 when an exception reached the top of start-up.
 int RuntimeExit();
@@ -53,6 +55,10 @@ void InitPluginEntrypoints();
 // checked, through the exception helper. What leaves is reported once on stderr with the
 // exception's class and `where`, and the program goes on.
 void CallIntoSystem(std::string_view where, const std::function<void()>& call);
+
+// The exception being handled (inside a catch block), whatever its type: a RuntimeException
+// as itself, any other as a ForeignException under its own class's name.
+std::shared_ptr<RuntimeException> CurrentException();
 
 // Protected call through the installed helper (or the default one before it is set).
 std::shared_ptr<RuntimeException> CallWithExceptionHelper(const std::function<void()>& call);

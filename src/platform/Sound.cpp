@@ -1,21 +1,54 @@
 #include "platform/Sound.h"
 
+#include "platform/Diagnostics.h"
 #include "platform/PortAudioSystem.h"
 #include "platform/StackGuard.h"
 
 #include <algorithm>
 #include <chrono>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <mpg123.h>
 #include <portaudio.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
-#include <cstdio>
+#include <cstring>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+// libsndfile decodes MP3 through libmpg123, which prints its complaints about a damaged
+// stream on stderr unless its handle is quiet, and libsndfile offers no way to ask for
+// that. So every handle is made quiet as it is made: this definition stands in front of
+// libmpg123's own for libsndfile's calls, and hands on to it.
+extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
+    using New = mpg123_handle* (*)(const char*, int*);
+    using Param = int (*)(mpg123_handle*, enum mpg123_parms, long, double);
+    // The library itself, loaded already as libsndfile's: RTLD_NEXT would depend on the
+    // load order, which the sanitizers' runtimes change.
+    static void* const library = dlopen("libmpg123.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    static const auto real =
+        reinterpret_cast<New>(library != nullptr ? dlsym(library, "mpg123_new") : nullptr);
+    static const auto param =
+        reinterpret_cast<Param>(library != nullptr ? dlsym(library, "mpg123_param2") : nullptr);
+    if (real == nullptr) {
+        if (error != nullptr) {
+            *error = MPG123_ERR;
+        }
+        return nullptr;
+    }
+    mpg123_handle* handle = real(decoder, error);
+    if (handle != nullptr && param != nullptr) {
+        param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    }
+    return handle;
+}
 
 namespace platform {
 namespace {
@@ -42,27 +75,63 @@ Clock::duration DurationOf(long frames, int rate) {
 struct SndfileCloser {
     void operator()(SNDFILE* file) const {
         if (const int error = sf_close(file); error != 0) {
-            std::fprintf(stderr, "Sound: closing a sound file failed: %s\n",
-                         sf_error_number(error));
+            Say(std::string("closing a sound file failed: ") + sf_error_number(error));
         }
     }
 };
 using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
-SndfilePtr OpenFile(const std::filesystem::path& file, SF_INFO& info) {
+// Why the file cannot be read at all, in a user's words; empty when it can. libsndfile's
+// own errors do not tell these apart (a missing file and random bytes read alike).
+std::string WhyUnreadable(const std::filesystem::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return "the file is missing";
+        }
+        return errno == EACCES ? "Zelim may not read it (permission denied)"
+                               : std::string("it cannot be read: ") + std::strerror(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return "it is not a file";
+    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == EACCES ? "Zelim may not read it (permission denied)"
+                               : std::string("it cannot be read: ") + std::strerror(errno);
+    }
+    ::close(fd);
+    if (status.st_size == 0) {
+        return "the file is empty";
+    }
+    return {};
+}
+
+constexpr const char* kNotASound = "it is not a sound file that Zelim can decode";
+
+// The file opened for decoding, or nil with the reason, in a user's words.
+SndfilePtr OpenFile(const std::filesystem::path& file, SF_INFO& info, std::string& why) {
     info = SF_INFO{};
-    return SndfilePtr(sf_open(file.c_str(), SFM_READ, &info));
+    why = WhyUnreadable(file);
+    if (!why.empty()) {
+        return nullptr;
+    }
+    SndfilePtr decoder(sf_open(file.c_str(), SFM_READ, &info));
+    if (!decoder || info.channels <= 0 || info.samplerate <= 0) {
+        why = kNotASound;
+        return nullptr;
+    }
+    return decoder;
 }
 
 // A sound that cannot play is usually asked to play again and again: each distinct
 // complaint is made once per process.
 void ReportOnce(const std::string& message) {
-    static std::mutex mutex;
-    static std::set<std::string> reported;
-    const std::lock_guard lock(mutex);
-    if (reported.insert(message).second) {
-        std::fprintf(stderr, "%s\n", message.c_str());
-    }
+    SayOnce(message);
+}
+
+std::string CannotPlay(const std::filesystem::path& file, const std::string& why) {
+    return "cannot play " + file.string() + ": " + why;
 }
 
 // An output stream with the lease that keeps PortAudio initialised while it exists.
@@ -77,14 +146,32 @@ struct OutputStream {
         if (stream != nullptr) {
             const std::lock_guard lock(system->StreamMutex());
             if (const PaError error = Pa_CloseStream(stream); error != paNoError) {
-                std::fprintf(stderr, "Sound: closing the output stream failed: %s\n",
-                             Pa_GetErrorText(error));
+                Say(std::string("closing a sound's output stream failed: ") +
+                    Pa_GetErrorText(error));
             }
         }
     }
 };
 
+// Plays in flight, in every Sound: the runtime's exit waits for them.
+struct Plays {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0; // guarded by mutex
+};
+
+Plays& PlaysInFlight() {
+    static Plays plays;
+    return plays;
+}
+
 } // namespace
+
+void WaitForSoundsToEnd() {
+    Plays& plays = PlaysInFlight();
+    std::unique_lock lock(plays.mutex);
+    plays.ended.wait(lock, [&plays] { return plays.count == 0; });
+}
 
 struct Sound::Impl {
     std::filesystem::path file;
@@ -139,8 +226,10 @@ bool Sound::Impl::StopRequestedBy(Clock::time_point time) {
 std::shared_ptr<Sound> Sound::Open(const std::filesystem::path& file) {
     CheckStack();
     SF_INFO info;
-    SndfilePtr decoder = OpenFile(file, info);
-    if (!decoder || info.channels <= 0 || info.samplerate <= 0) {
+    std::string why;
+    SndfilePtr decoder = OpenFile(file, info, why);
+    if (!decoder) {
+        ReportOnce(CannotPlay(file, why));
         return nullptr;
     }
     // A header alone is not a sound: the first block must decode.
@@ -148,6 +237,7 @@ std::shared_ptr<Sound> Sound::Open(const std::filesystem::path& file) {
                              static_cast<std::size_t>(info.channels));
     if (sf_readf_float(decoder.get(), block.data(), kProbeFrames) <= 0 ||
         sf_error(decoder.get()) != SF_ERR_NO_ERROR) {
+        ReportOnce(CannotPlay(file, kNotASound));
         return nullptr;
     }
     auto impl = std::make_unique<Impl>();
@@ -186,9 +276,10 @@ void Sound::Play() {
         impl.player.join(); // the previous play has ended
     }
     SF_INFO info;
-    SndfilePtr decoder = OpenFile(impl.file, info);
+    std::string why;
+    SndfilePtr decoder = OpenFile(impl.file, info, why);
     if (!decoder) {
-        ReportOnce("Sound: cannot play " + impl.file.string() + ": " + sf_strerror(nullptr));
+        ReportOnce(CannotPlay(impl.file, why));
         return;
     }
     auto output = std::make_unique<OutputStream>();
@@ -197,11 +288,15 @@ void Sound::Play() {
         return;
     }
     impl.playing = true;
+    {
+        const std::lock_guard count(PlaysInFlight().mutex);
+        ++PlaysInFlight().count;
+    }
     impl.player = std::thread(&Impl::PlayToEnd, &impl, std::move(decoder), info, std::move(output));
 }
 
 std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) const {
-    const std::string cannot = "Sound: cannot play " + file.string() + ": ";
+    const std::string cannot = CannotPlay(file, "");
     int initError = paNoError;
     output.system = detail::PortAudioSystem::Acquire(initError);
     if (!output.system) {
@@ -211,7 +306,7 @@ std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) c
     const PaDeviceInfo* deviceInfo = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
     if (deviceInfo == nullptr) {
         // Not per file: without a device no sound plays, and one line says so.
-        return "Sound: no audio output device: PortAudio found no default output device "
+        return "no audio output device: PortAudio found no default output device "
                "(is a sound server or sound card available?); sounds stay silent";
     }
     PaStreamParameters parameters{};
@@ -256,19 +351,24 @@ void Sound::Impl::PlayToEnd(SndfilePtr decoder, SF_INFO info,
     const PaError error =
         play.stopped || play.padding > 0 ? Pa_AbortStream(play.stream) : Pa_StopStream(play.stream);
     if (error != paNoError) {
-        ReportOnce("Sound: ending playback of " + file.string() +
-                   " failed: " + Pa_GetErrorText(error));
+        ReportOnce("ending the play of " + file.string() + " failed: " + Pa_GetErrorText(error));
     }
     output.reset();
     decoder.reset();
     playing = false;
+    Plays& plays = PlaysInFlight();
+    {
+        const std::lock_guard count(plays.mutex);
+        --plays.count;
+    }
+    plays.ended.notify_all();
 }
 
 // A block is written only once it fits, so no write blocks and a stop request is answered
 // at once.
 void Sound::Impl::WriteSound(PlayState& play, SNDFILE* decoder) {
     const auto failed = [this](const std::string& why) {
-        ReportOnce("Sound: playing " + file.string() + " failed: " + why);
+        ReportOnce("playing " + file.string() + " failed: " + why);
     };
     // Room for a block frees up in well under this; a stream that gives none for longer
     // has stopped playing (the sound server went away without an error reaching us).
@@ -293,7 +393,8 @@ void Sound::Impl::WriteSound(PlayState& play, SNDFILE* decoder) {
         const sf_count_t frames = sf_readf_float(decoder, play.block.data(), play.blockFrames);
         if (frames <= 0) {
             if (sf_error(decoder) != SF_ERR_NO_ERROR) {
-                ReportOnce("Sound: decoding " + file.string() + " failed: " + sf_strerror(decoder));
+                ReportOnce("decoding " + file.string() +
+                           " failed part-way: " + sf_strerror(decoder));
             }
             play.ended = true;
             return;

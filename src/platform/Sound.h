@@ -40,4 +40,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Returns once no Sound is playing: the runtime's exit lets every track play to its end.
+void WaitForSoundsToEnd();
+
 } // namespace platform

@@ -15,6 +15,14 @@
 namespace platform {
 namespace {
 thread_local Thread* currentThread = nullptr;
+
+std::mutex sleepObserverMutex;
+std::function<void(const Thread&, std::int64_t)> sleepObserver; // test hook
+} // namespace
+
+void SetSleepObserverForTesting(std::function<void(const Thread&, std::int64_t)> observer) {
+    const std::lock_guard lock(sleepObserverMutex);
+    sleepObserver = std::move(observer);
 }
 
 struct Thread::Impl {
@@ -95,8 +103,10 @@ void Thread::Body() {
                 CheckStack();
                 InvokeEvent(0);
             });
-        } catch (const std::exception& e) {
-            ReportException({"std::exception", "thread '" + Name() + "' Run", e.what()});
+        } catch (const ThreadStopSignal&) {
+            throw;
+        } catch (...) {
+            error = CurrentException();
         }
         if (error) {
             ReportException(
@@ -145,6 +155,12 @@ void Thread::Sleep(std::int64_t milliseconds, bool /*wakeEarly*/) {
     CheckStack();
     if (currentThread != this) {
         throw RuntimeException("Thread.Sleep called from outside thread '" + Name() + "'");
+    }
+    {
+        const std::lock_guard lock(sleepObserverMutex);
+        if (sleepObserver) {
+            sleepObserver(*this, milliseconds);
+        }
     }
     Baton& baton = Baton::Instance();
     impl_->state.store(Sleeping);

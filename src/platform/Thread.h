@@ -3,6 +3,7 @@
 #include "platform/PaneChild.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -60,5 +61,9 @@ private:
 
 // The yield point of the cooperative threads: another thread may run before it returns.
 void RuntimeBackgroundTask();
+
+// Test hook: told of every Thread.Sleep, on the sleeping thread, before it sleeps (empty:
+// nothing is told).
+void SetSleepObserverForTesting(std::function<void(const Thread&, std::int64_t ms)> observer);
 
 } // namespace platform

@@ -13,13 +13,19 @@ void MainWindow::checkPlayMusicThread_Run(const std::shared_ptr<platform::Thread
     std::shared_ptr<platform::Sound> track;
     while (true) {
         if (Deref(App::Instance(), "App").PlayMusicFlag) {
-            const std::int64_t pick = Deref(platform::System::Random(), "Random").InRange(0, 1);
-            if (pick == 1) {
-                track = Local_Forecast_Elevator();
-            } else if (pick == 0) {
-                track = Elevator_Bossa_Nova();
+            // Never two tracks at once: one still playing from before a "Stop" is waited
+            // out as if it were this pick's own.
+            if (auto playing = PlayingTrack()) {
+                track = std::move(playing);
+            } else {
+                const std::int64_t pick = Deref(platform::System::Random(), "Random").InRange(0, 1);
+                if (pick == 1) {
+                    track = Local_Forecast_Elevator();
+                } else if (pick == 0) {
+                    track = Elevator_Bossa_Nova();
+                }
+                Deref(track, "track").Play();
             }
-            Deref(track, "track").Play();
             while (track->IsPlaying()) {
                 self.Sleep(1000, false);
                 platform::RuntimeBackgroundTask();

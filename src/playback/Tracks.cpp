@@ -31,8 +31,8 @@ std::shared_ptr<platform::Sound> LoadOnce(std::shared_ptr<platform::Sound>& perm
     }
     const auto file = resources->Child(fileName, true);
     if (!file) {
-        throw platform::NilObjectException("track \"" + std::string(fileName) +
-                                           "\" is missing from " + resources->Path().string());
+        throw platform::NilObjectException(
+            "cannot play " + (resources->Path() / fileName).string() + ": the file is missing");
     }
     permaSound = file->OpenAsSound();
     return permaSound;
@@ -50,12 +50,23 @@ std::shared_ptr<platform::Sound> Elevator_Bossa_Nova() {
                     "Elevator_Bossa_Nova.mp3");
 }
 
+std::shared_ptr<platform::Sound> PlayingTrack() {
+    for (const auto* sound :
+         {&x_Local_Forecast_Elevator::permaSound, &x_Elevator_Bossa_Nova::permaSound}) {
+        if (*sound && (*sound)->IsPlaying()) {
+            return *sound;
+        }
+    }
+    return nullptr;
+}
+
 void InitTrackModules() {
     x_Local_Forecast_Elevator::permaSound = nullptr;
     x_Local_Forecast_Elevator::loaded = false;
     x_Elevator_Bossa_Nova::permaSound = nullptr;
     x_Elevator_Bossa_Nova::loaded = false;
-    // A playing track is ended with the runtime, before the audio library goes.
+    // Released with the runtime, once they have played to their end, before the audio
+    // library goes.
     platform::RuntimeAddFinalizer([] {
         x_Local_Forecast_Elevator::permaSound = nullptr;
         x_Elevator_Bossa_Nova::permaSound = nullptr;

@@ -10,6 +10,10 @@
 std::shared_ptr<platform::Sound> Local_Forecast_Elevator();
 std::shared_ptr<platform::Sound> Elevator_Bossa_Nova();
 
+// A track that still plays, started before a "Stop" by an earlier run of the monitor
+// thread, or nil. Loads nothing.
+std::shared_ptr<platform::Sound> PlayingTrack();
+
 namespace x_Local_Forecast_Elevator {
 extern std::shared_ptr<platform::Sound> permaSound;
 extern bool loaded;

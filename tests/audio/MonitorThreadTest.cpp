@@ -16,7 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -43,6 +47,7 @@ protected:
         tracks_ = std::make_unique<testsupport::TempDir>();
         testsupport::MakeToneMp3(tracks_->Path() / "short.mp3", 0.6, 440);
         testsupport::MakeToneMp3(tracks_->Path() / "long.mp3", 3.0, 660);
+        testsupport::MakeToneMp3(tracks_->Path() / "six.mp3", 6.0, 550);
     }
     static void TearDownTestSuite() { tracks_.reset(); }
 
@@ -265,6 +270,129 @@ TEST_F(MonitorThread, ATruncatedTrackNeverBringsTheProgramDown) {
         EXPECT_EQ(reports.Count(), 1u);
     }
     EXPECT_TRUE(window().SampleTimer()->Enabled()) << "listening goes on";
+}
+
+// Never two tracks at once: a track started before a "Stop" that still plays when the flag
+// rises again is waited out in place of a new pick; then the flag is cleared as after a
+// track of the thread's own. Stop and Start once, and 100 times fast.
+TEST_F(MonitorThread, ATrackFromBeforeAStopIsWaitedOutNeverJoinedByAnother) {
+    InstallBoth("six.mp3");
+    for (const int toggles : {1, 100}) {
+        SCOPED_TRACE(std::to_string(toggles) + " Stop and Start");
+        program_ = nullptr; // a new run: nothing loaded yet
+        platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+        Start();
+        app().PlayMusicFlag = true;
+        ASSERT_TRUE(RunEventLoopUntil(
+            [&] { return Playing(x_Local_Forecast_Elevator::permaSound); }, 6000));
+        for (int i = 0; i < toggles; ++i) {
+            Press(); // Stop: the track plays on
+            Press(); // Start
+        }
+        // A new pick now would be the other track.
+        platform::System::Random()->Seed(SeedFirstPicking(kBossaNova));
+        app().PlayMusicFlag = true;
+        bool both = false;
+        bool playingAtClear = true;
+        ASSERT_TRUE(RunEventLoopUntil(
+            [&] {
+                both = both || (Playing(x_Local_Forecast_Elevator::permaSound) &&
+                                Playing(x_Elevator_Bossa_Nova::permaSound));
+                playingAtClear = Playing(x_Local_Forecast_Elevator::permaSound);
+                return !app().PlayMusicFlag;
+            },
+            12000))
+            << "the flag was never cleared";
+        EXPECT_FALSE(both) << "two tracks played at once";
+        EXPECT_FALSE(x_Elevator_Bossa_Nova::loaded) << "a new track was picked";
+        EXPECT_FALSE(playingAtClear) << "the flag was cleared before the old track ended";
+        EXPECT_NE(window().checkPlayMusicThread()->State(), platform::Thread::NotRunning);
+    }
+}
+
+// The thread's waits: 2000 and 50 ms first, then 50 ms a pass, and steps of one second
+// while a track plays; a track that has already stopped at the first look costs no wait.
+TEST_F(MonitorThread, TheThreadWaitsInItsOwnSteps) {
+    InstallBoth("long.mp3");
+    std::mutex mutex;
+    std::vector<std::int64_t> sleeps;
+    platform::SetSleepObserverForTesting([&](const platform::Thread&, std::int64_t ms) {
+        const std::lock_guard lock(mutex);
+        sleeps.push_back(ms);
+    });
+    const auto Sleeps = [&] {
+        const std::lock_guard lock(mutex);
+        return std::exchange(sleeps, {});
+    };
+    platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+    Start();
+    app().PlayMusicFlag = true;
+    ASSERT_TRUE(WaitForTrackToFinish(10000));
+    Press(); // Stop
+    auto played = Sleeps();
+    ASSERT_GE(played.size(), 3u);
+    EXPECT_EQ(played[0], 2000);
+    EXPECT_EQ(played[1], 50);
+    const auto steps = std::count(played.begin(), played.end(), 1000);
+    EXPECT_GE(steps, 3) << "a track of 3 s";
+    EXPECT_LE(steps, 5);
+    EXPECT_EQ(std::count(played.begin() + 2, played.end(), 50) + steps,
+              static_cast<long>(played.size()) - 2)
+        << "only 50 ms passes and 1000 ms steps";
+
+    // The track's file is gone: its play fails at once and is not waited for.
+    fs::remove(resources() / "Local_Forecast_Elevator.mp3");
+    platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+    Press(); // Start
+    app().PlayMusicFlag = true;
+    ASSERT_TRUE(WaitForTrackToFinish(6000));
+    Press(); // Stop
+    platform::SetSleepObserverForTesting({});
+    const auto failed = Sleeps();
+    ASSERT_GE(failed.size(), 2u);
+    EXPECT_EQ(failed[0], 2000);
+    EXPECT_EQ(std::count(failed.begin(), failed.end(), 1000), 0)
+        << "a wait for a track that was not playing";
+}
+
+// A failed load is never tried again in the same run, even once the bundle is mended: the
+// pick of that track fails the same way at every Start.
+TEST_F(MonitorThread, AFailedLoadIsNeverTriedAgain) {
+    const struct {
+        const char* name;
+        std::function<void()> breakIt;
+    } cases[] = {
+        {"file missing", [this] { Install("short.mp3", "Elevator_Bossa_Nova.mp3"); }},
+        {"no Resources folder", [this] { fs::remove_all(resources()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        program_ = nullptr;
+        fs::remove_all(resources());
+        fs::create_directories(resources());
+        c.breakIt();
+        testsupport::ReportLog reports;
+        const auto pickAndFail = [&] {
+            platform::System::Random()->Seed(SeedFirstPicking(kLocalForecast));
+            app().PlayMusicFlag = true;
+            return RunEventLoopUntil(
+                [&] {
+                    return window().checkPlayMusicThread()->State() == platform::Thread::NotRunning;
+                },
+                6000);
+        };
+        Start();
+        ASSERT_TRUE(pickAndFail()) << "the first pick did not fail";
+        fs::remove_all(resources()); // the bundle is mended
+        fs::create_directories(resources());
+        InstallBoth();
+        Press(); // Stop
+        Press(); // Start
+        ASSERT_TRUE(pickAndFail()) << "the load was tried again";
+        EXPECT_EQ(x_Local_Forecast_Elevator::permaSound, nullptr);
+        ASSERT_EQ(reports.Count(), 2u);
+        EXPECT_EQ(reports.Reports()[1].className, "NilObjectException");
+    }
 }
 
 } // namespace

@@ -19,8 +19,12 @@ fail() {
 # In the sanitizer builds the program gets the same third-party suppressions as the tests.
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export TSAN_OPTIONS="suppressions=$tests/tsan.supp ${TSAN_OPTIONS:-}"
-export LSAN_OPTIONS="suppressions=$tests/lsan.supp ${LSAN_OPTIONS:-}"
+# The count of suppressed third-party leaks is not the program speaking.
+export LSAN_OPTIONS="suppressions=$tests/lsan.supp print_suppressions=0 ${LSAN_OPTIONS:-}"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
+# As on a desktop session: Qt complains on stderr without it.
+export XDG_RUNTIME_DIR=$work/xdg
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 # Xvfb picks a free display itself and writes its number once it accepts clients.
 mkfifo "$work/displayfd"
@@ -31,10 +35,47 @@ read -r -t 20 display <"$work/displayfd" || true
 [ -n "$display" ] || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
 export DISPLAY=:$display
 
+# Replaces the installed tracks by tones of `seconds`, so that a run can wait for a track's end.
+use_fixture_tracks() {
+    local seconds=$1 name
+    for name in Local_Forecast_Elevator Elevator_Bossa_Nova; do
+        sox -D -R -n -r 44100 -c 2 -C 128 "$work/prefix/Resources/$name.mp3" \
+            synth "$seconds" sine 440 gain -12
+    done
+}
+
+# Mean absolute level (0..1) of what reaches the speakers during `secs` seconds.
+speakers_level() {
+    # A small latency: PipeWire's default fragment outlasts the recording.
+    parec --device=speakers.monitor --format=s16le --channels=1 --rate=44100 --raw \
+        --latency-msec=20 >"$work/speakers.raw" 2>/dev/null &
+    local rec=$!
+    sleep "$1"
+    kill "$rec" 2>/dev/null || true
+    wait "$rec" 2>/dev/null || true
+    sox -t raw -r 44100 -e signed -b 16 -c 1 "$work/speakers.raw" -n stat 2>&1 |
+        awk '/Mean    norm/ {print $3}'
+}
+loud() { awk -v v="$1" 'BEGIN { exit !(v > 0.01) }'; }
+
+# Clicks "Start" and waits, in a silent room, until music is heard; fails after 12 s.
+start_and_wait_for_music() {
+    sleep 1 # a click on a window that has only just appeared can be lost
+    click_button
+    local started=$SECONDS level
+    while ((SECONDS - started < 12)); do
+        level=$(speakers_level 0.5)
+        if loud "$level"; then heard=$((SECONDS - started)); return 0; fi
+    done
+    fail "no music on the speakers within 12 s of Start"
+}
+
 # Starts the installed program and waits for its main window (the one of 308 by 196; Qt
 # keeps helper windows of the same name). Sets $zelim and $window.
 start_zelim() {
-    QT_QPA_PLATFORM=xcb "$work/prefix/bin/zelim" >"$work/stdout" 2>"$work/stderr" &
+    # A background job of a script ignores SIGINT; a program started from a terminal does not.
+    QT_QPA_PLATFORM=xcb env --default-signal=INT "$work/prefix/bin/zelim" >"$work/stdout" \
+        2>"$work/stderr" &
     zelim=$!
     pids+=("$zelim")
     window=

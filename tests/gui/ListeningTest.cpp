@@ -2,7 +2,10 @@
 // input device; and the Start/Stop toggle around them.
 #include "app/App.h"
 #include "platform/Baton.h"
+#include "platform/Delegate.h"
 #include "platform/StackGuard.h"
+#include "platform/Thread.h"
+#include "platform/Window.h"
 #include "support/EventLoop.h"
 #include "support/ModalBoxWatcher.h"
 #include "support/ReportLog.h"
@@ -355,6 +358,129 @@ TEST_F(StartStop, CloseBeforeAnyStartTouchesNoStream) {
     window().Close();
     EXPECT_TRUE(input_->log->Calls().empty());
     EXPECT_EQ(window().checkPlayMusicThread()->State(), platform::Thread::NotRunning);
+}
+
+TEST_F(StartStop, CloseAfterStopStopsTheStreamAgain) {
+    Press();
+    Press();
+    ASSERT_EQ(input_->log->Count("stop#1"), 1);
+    window().Close();
+    EXPECT_EQ(input_->log->Count("stop#1"), 2);
+    EXPECT_EQ(Caption(), "Start");
+}
+
+// A failed open is the stream's only call: no Start, no second try. A Start on a stream
+// that is not open never reaches the device, so it shows only as one platform call less
+// than after a good open.
+TEST_F(StartStop, AFailedOpenIsNeitherStartedNorRetried) {
+    long checksAfterOpen[2] = {0, 0};
+    for (const std::int64_t openResult : {std::int64_t{0}, std::int64_t{-9996}}) {
+        program_ = nullptr;
+        program_ = std::make_unique<StartedProgram>();
+        auto input = std::make_shared<ScriptedInput>();
+        ScriptedInputScope scripted(input);
+        input->openResult = openResult;
+        long atOpen = -1;
+        input->onOpen = [&] { atOpen = platform::StackChecksForTesting(); };
+        platform::ResetStackCheckForTesting();
+        Press();
+        checksAfterOpen[openResult == 0 ? 0 : 1] = platform::StackChecksForTesting() - atOpen;
+        if (openResult != 0) {
+            EXPECT_EQ(input->log->Calls(),
+                      (std::vector<std::string>{"open#1(1,0,1,44100,10240,0)"}));
+        }
+        Press();
+    }
+    EXPECT_EQ(checksAfterOpen[1], checksAfterOpen[0] - 1)
+        << "after a failed open the stream is not started";
+}
+
+// The window releases its stream when it goes; releasing closes an open stream once, and
+// the system itself never closes one.
+TEST_F(StartStop, AWindowDestroyedWithItsStreamReleasesAndClosesItOnce) {
+    const struct {
+        const char* what;
+        std::int64_t openResult;
+        int presses;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"listening",
+         0,
+         1,
+         {"open#1(1,0,1,44100,10240,0)", "start#1", "stop#1", "close#1", "release#1"}},
+        {"after Stop",
+         0,
+         2,
+         {"open#1(1,0,1,44100,10240,0)", "start#1", "stop#1", "stop#1", "close#1", "release#1"}},
+        {"never opened", -9996, 1, {"open#1(1,0,1,44100,10240,0)", "release#1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        program_ = nullptr;
+        auto input = std::make_shared<ScriptedInput>();
+        ScriptedInputScope scripted(input);
+        input->openResult = c.openResult;
+        input->next = [](float* frames, std::int64_t count) {
+            std::fill(frames, frames + count, 0.0f);
+            return std::int64_t{0};
+        };
+        program_ = std::make_unique<StartedProgram>();
+        for (int i = 0; i < c.presses; ++i) {
+            Press();
+        }
+        window().SampleTimer()->SetEnabled(false); // no readings in the log
+        window().Close();
+        EXPECT_EQ(input->log->Count("close#1"), 0) << "the system closed its stream";
+        program_ = nullptr; // the window goes
+        EXPECT_EQ(input->log->Calls(), c.calls);
+    }
+}
+
+// Looks at the listening state each time it gets the baton, as the monitor thread may: a
+// reading and a refill are each one step, never seen half done.
+class Observer : public platform::Window {
+public:
+    void Observe(const std::shared_ptr<platform::Thread>&) {
+        while (true) {
+            const App& app = *App::Instance();
+            const auto& readings = *app.SampleArray;
+            double sum = 0;
+            bool loud = false;
+            for (std::int32_t i = 0; i <= readings.Ubound(); ++i) {
+                const double entry = platform::RuntimeCvtCurrencyToReal64(readings.Get(i));
+                sum += entry;
+                loud = loud || entry > 0.5;
+            }
+            const bool whole = readings.Ubound() == 300 && sum == app.SampleArraySum;
+            const bool flagMatches = sum / 300.0 >= 0.5 || app.PlayMusicFlag == !loud;
+            if (!whole || !flagMatches) {
+                ++halfDone;
+            }
+            ++turns;
+            platform::RuntimeBackgroundTask();
+        }
+    }
+    int turns = 0;
+    int halfDone = 0;
+};
+
+TEST_F(Listening, AnotherThreadNeverSeesAReadingOrARefillHalfDone) {
+    auto observer = std::make_shared<Observer>();
+    auto thread = std::make_shared<platform::Thread>();
+    thread->SetName("observer");
+    platform::RuntimeAddEventHandler(
+        *thread, 0, platform::RuntimeCreateDelegate(&Observer::Observe, observer, "( Thread )"));
+    thread->Start();
+    for (int round = 0; round < 2; ++round) {
+        ReadConstant(0.0f, 310); // quiet: the flag rises at the 301st
+        ASSERT_TRUE(app().PlayMusicFlag);
+        window().ResetSampleArray();
+        app().PlayMusicFlag = false;
+        ReadLevel(0.75f, 5);
+    }
+    thread->Stop();
+    EXPECT_GT(observer->turns, 1000) << "the observer hardly ran";
+    EXPECT_EQ(observer->halfDone, 0);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/App.h"
 #include "platform/Baton.h"
 #include "platform/Runtime.h"
+#include "platform/StackGuard.h"
 #include "support/ScriptedInput.h"
 #include "support/StartedProgram.h"
 
@@ -13,6 +14,9 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <set>
+#include <string>
 
 namespace {
 
@@ -120,6 +124,48 @@ TEST(MainWindow, ClosingEndsTheEventLoopAndReleasesTheWindow) {
         EXPECT_TRUE(platform::detail::OpenWindows().empty());
     }
     EXPECT_TRUE(weak.expired()) << "the framework released the closed window";
+}
+
+// The controls are made in their order, button, thread, timer: a failure at any step of the
+// window's construction leaves exactly the controls made before it, and the sweep meets
+// every such prefix.
+TEST(MainWindow, ControlsAreCreatedButtonThreadTimer) {
+    StartedProgram program; // the runtime, the application object and the classes
+    const char* const order[] = {"StartStopButton", "checkPlayMusicThread", "SampleTimer"};
+    platform::ResetStackCheckForTesting();
+    {
+        auto whole = std::make_shared<MainWindow>();
+        whole->Constructor();
+        whole->Close();
+    }
+    const long checks = platform::StackChecksForTesting();
+    std::set<int> prefixes;
+    for (long k = 0; k < checks; ++k) {
+        SCOPED_TRACE("failure at check " + std::to_string(k));
+        testsupport::ReportLog reports;
+        platform::ResetStackCheckForTesting();
+        platform::FailStackCheckAfter(k);
+        auto window = std::make_shared<MainWindow>();
+        try {
+            window->Constructor();
+        } catch (const platform::StackOverflowException&) {
+            // the construction's own first check
+        }
+        platform::ResetStackCheckForTesting();
+        int made = 0;
+        while (made < 3 && window->ControlByName(order[made])) {
+            ++made;
+        }
+        for (int i = made; i < 3; ++i) {
+            EXPECT_EQ(window->ControlByName(order[i]), nullptr)
+                << order[i] << " without " << order[made];
+        }
+        prefixes.insert(made);
+        if (window->IsOpen()) {
+            window->Close();
+        }
+    }
+    EXPECT_EQ(prefixes, (std::set<int>{0, 1, 2, 3}));
 }
 
 } // namespace

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -183,6 +185,85 @@ TEST(Startup, EventTablesAnswerIsEventImplemented) {
             event == "Layout" || event == "CreateControls" || event == "Open" || event == "Close";
         EXPECT_EQ(window.IsEventImplemented(event), handled) << event;
     }
+}
+
+// Whatever its type, an exception that reaches the top of start-up is reported once by
+// its unmangled class name, the finalisers run and the exit status says the run failed.
+struct Thrown {
+    const char* className;
+    const char* message;
+    void (*raise)();
+};
+struct NotAStdException {};
+
+// Zelim's own lines of what stderr got (Qt may warn about the test's environment).
+std::string OwnLines(const std::string& said) {
+    std::string own;
+    std::size_t at = 0;
+    while (at < said.size()) {
+        const std::size_t end = std::min(said.find('\n', at), said.size());
+        if (said.compare(at, 7, "zelim: ") == 0) {
+            own += said.substr(at, end - at) + "\n";
+        }
+        at = end + 1;
+    }
+    return own;
+}
+
+const Thrown kThrown[] = {
+    {"std::bad_alloc", "std::bad_alloc", [] { throw std::bad_alloc(); }},
+    {"std::runtime_error", "initialiser failed",
+     [] { throw std::runtime_error("initialiser failed"); }},
+    {"int", "", [] { throw 42; }},
+    {"(anonymous namespace)::NotAStdException", "", [] { throw NotAStdException{}; }},
+    {"NilObjectException", "nil", [] { throw platform::NilObjectException("nil"); }},
+};
+
+TEST(Startup, AnExceptionOfAnyTypeFromAnInitialiserIsReportedOnceAndTheRunFails) {
+    static const Thrown* current = nullptr;
+    static int finalised = 0;
+    for (const Thrown& thrown : kThrown) {
+        SCOPED_TRACE(thrown.className);
+        current = &thrown;
+        finalised = 0;
+        platform::ResetStackCheckForTesting();
+        const std::array<platform::Initializer, 3> table{
+            &RegisterAppClass, [] { platform::RuntimeAddFinalizer([] { ++finalised; }); },
+            [] { current->raise(); }};
+        testsupport::ReportLog log;
+        testing::internal::CaptureStderr();
+        const int status = RunProgram(table);
+        const std::string said = OwnLines(testing::internal::GetCapturedStderr());
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(finalised, 1) << "the finalisers ran";
+        ASSERT_EQ(log.Count(), 1u);
+        EXPECT_EQ(log.Reports()[0].className, thrown.className);
+        EXPECT_EQ(log.Reports()[0].where, "start-up");
+        EXPECT_EQ(log.Reports()[0].message, thrown.message);
+        EXPECT_EQ(said, "zelim: unhandled " + std::string(thrown.className) + " in start-up" +
+                            (*thrown.message ? ": " + std::string(thrown.message) : "") + "\n");
+        EXPECT_EQ(platform::GetAppObject(), nullptr);
+    }
+}
+
+// An exception that leaves an event handler is reported in one line: its unmangled
+// class, where, and its message; the program goes on.
+TEST(Startup, AnExceptionLeavingAnEventIsReportedByItsOwnClassName) {
+    platform::ResetStackCheckForTesting();
+    platform::RuntimeInit();
+    for (const Thrown& thrown : kThrown) {
+        SCOPED_TRACE(thrown.className);
+        testsupport::ReportLog log;
+        testing::internal::CaptureStderr();
+        EXPECT_NO_THROW(platform::CallIntoSystem("window 'W' Open", [&] { thrown.raise(); }));
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(log.Count(), 1u);
+        EXPECT_EQ(log.Reports()[0].className, thrown.className);
+        EXPECT_EQ(said, "zelim: unhandled " + std::string(thrown.className) +
+                            " in window 'W' Open" +
+                            (*thrown.message ? ": " + std::string(thrown.message) : "") + "\n");
+    }
+    platform::RuntimeExit();
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -295,6 +296,29 @@ TEST_F(EventsTest, ATimerInRunModeOnceDeliversOnce) {
     RunEventLoopFor(150);
     EXPECT_EQ(window->actions, 1);
     EXPECT_EQ(timer->RunMode(), 0);
+}
+
+// Restarting the timer inside its Action (a new period, say) and then waiting in a modal
+// loop: the restarted timer comes due meanwhile, and still the Action is not re-entered.
+TEST_F(EventsTest, ATimerRestartedInsideItsActionDoesNotReenterIt) {
+    auto window = std::make_shared<ProbeWindow>();
+    std::shared_ptr<Timer> timer;
+    int depth = 0;
+    int deepest = 0;
+    window->onAction = [&] {
+        deepest = std::max(deepest, ++depth);
+        if (window->actions == 1) {
+            timer->SetPeriod(5);
+            platform::BatonRelease modal;
+            SpinNestedLoop(100);
+        }
+        --depth;
+    };
+    timer = OpenWithTimer(window, 5);
+    RunEventLoopFor(300);
+    EXPECT_EQ(deepest, 1) << "the Action ran inside itself";
+    EXPECT_GT(window->actions, 1) << "it delivers again after the Action returned";
+    window->Close();
 }
 
 } // namespace

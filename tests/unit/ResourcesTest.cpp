@@ -1,4 +1,5 @@
 // The bundle's Resources folder, its children, and which files open as sounds.
+#include "platform/Diagnostics.h"
 #include "platform/Exceptions.h"
 #include "platform/FolderItem.h"
 #include "platform/Sound.h"
@@ -6,6 +7,9 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -176,6 +180,95 @@ TEST_F(SoundFiles, EveryOperationChecksTheStack) {
         platform::ResetStackCheckForTesting();
     }
     EXPECT_FALSE(sound->IsPlaying()) << "Play went on after its stack check raised";
+}
+
+// A file that cannot play is said once on stderr, in a user's words that name it and say
+// why; no library adds a line of its own (libmpg123 complains about random bytes unless
+// it is kept quiet).
+class UnplayableFiles : public SoundFiles {
+protected:
+    // What stderr got while `file` was asked to open as a sound, twice.
+    static std::string StderrOfTwoOpens(const fs::path& file) {
+        testing::internal::CaptureStderr();
+        const auto first = platform::FolderItem(file).OpenAsSound();
+        const auto second = platform::FolderItem(file).OpenAsSound();
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(first, nullptr) << file;
+        EXPECT_EQ(second, nullptr) << file;
+        return said;
+    }
+};
+
+std::string RandomBytes(std::size_t count, unsigned seed) {
+    std::string bytes(count, '\0');
+    unsigned state = seed;
+    for (auto& b : bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<char>(state >> 23);
+    }
+    return bytes;
+}
+
+TEST_F(UnplayableFiles, EachIsSaidOnceWithItsReason) {
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        const char* reason;
+    } cases[] = {
+        {"missing.mp3", [](const fs::path&) {}, "the file is missing"},
+        {"empty.mp3", [](const fs::path& f) { WriteFile(f, ""); }, "the file is empty"},
+        {"folder.mp3", [](const fs::path& f) { fs::create_directory(f); }, "it is not a file"},
+        {"random.mp3", [](const fs::path& f) { WriteFile(f, RandomBytes(65536, 7)); },
+         "it is not a sound file that Zelim can decode"},
+        {"short-random.mp3", [](const fs::path& f) { WriteFile(f, RandomBytes(700, 11)); },
+         "it is not a sound file that Zelim can decode"},
+        {"text.wav", [](const fs::path& f) { WriteFile(f, "no sound here\n"); },
+         "it is not a sound file that Zelim can decode"},
+        {"cut.mp3", [](const fs::path& f) { WriteFile(f, Head(Mp3(), 200)); },
+         "it is not a sound file that Zelim can decode"},
+    };
+    for (const auto& c : cases) {
+        const fs::path file = Dir() / c.name;
+        c.make(file);
+        EXPECT_EQ(StderrOfTwoOpens(file),
+                  "zelim: cannot play " + file.string() + ": " + c.reason + "\n")
+            << c.name;
+    }
+}
+
+// Permissions do not hold for root, so the check runs as nobody in a child process.
+TEST_F(UnplayableFiles, AnUnreadableFileIsSaidToBeSo) {
+    testsupport::TempDir open;
+    fs::permissions(open.Path(), fs::perms::all);
+    const fs::path file = open.Path() / "locked.mp3";
+    fs::copy_file(Mp3(), file);
+    fs::permissions(file, fs::perms::none);
+    const std::string expected =
+        "cannot play " + file.string() + ": Zelim may not read it (permission denied)";
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(3);
+        }
+        std::string said;
+        platform::SetDiagnosticSinkForTesting([&](std::string_view line) { said += line; });
+        const bool nil = platform::FolderItem(file).OpenAsSound() == nullptr;
+        _exit(nil && said == expected ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "expected the line: " << expected;
+}
+
+TEST_F(Bundle, AMissingResourcesFolderIsSaidOnceNamingWhereItWasLookedFor) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(platform::GetApplicationBundleResources(), nullptr);
+    EXPECT_EQ(platform::GetApplicationBundleResources(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "zelim: no Resources folder next to " + (Root() / "bin").string() + "\n");
 }
 
 } // namespace
