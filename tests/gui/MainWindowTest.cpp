@@ -5,6 +5,7 @@
 #include "platform/Baton.h"
 #include "platform/Runtime.h"
 #include "platform/StackGuard.h"
+#include "support/ReportLog.h"
 #include "support/ScriptedInput.h"
 #include "support/StartedProgram.h"
 
