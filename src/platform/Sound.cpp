@@ -386,8 +386,11 @@ void Sound::Impl::WriteSound(PlayState& play, SNDFILE* decoder) {
                 failed("the output device stopped taking sound");
                 return;
             }
-            play.stopped =
-                StopRequestedBy(Clock::now() + DurationOf(play.blockFrames - space, play.rate));
+            // The host tells of freed room late and a period at a time: a block never fits
+            // sooner than a block's time after the last write, so no wake-up comes before.
+            play.stopped = StopRequestedBy(
+                std::max(Clock::now() + DurationOf(play.blockFrames - space, play.rate),
+                         lastWrite + DurationOf(play.blockFrames, play.rate)));
             continue;
         }
         const sf_count_t frames = sf_readf_float(decoder, play.block.data(), play.blockFrames);
