@@ -6,22 +6,10 @@
 
 #include <array>
 
-namespace {
-
-void CallStep(void* step) {
-    reinterpret_cast<void (*)()>(step)();
-}
-
-std::shared_ptr<platform::RuntimeException> Protected(void (*step)()) {
-    return CallFunctionWithExceptionHandling(&CallStep, reinterpret_cast<void*>(step));
-}
-
-} // namespace
-
-std::shared_ptr<platform::RuntimeException> CallFunctionWithExceptionHandling(void (*fn)(void*),
-                                                                              void* arg) {
+std::shared_ptr<platform::RuntimeException>
+CallFunctionWithExceptionHandling(const std::function<void()>& call) {
     try {
-        fn(arg);
+        call();
     } catch (const platform::RuntimeException& e) {
         return e.Clone();
     }
@@ -36,7 +24,7 @@ void Main() {
             platform::UnhandledException(pending);
             return;
         }
-        if (auto error = Protected(&EarlyStartup)) {
+        if (auto error = CallFunctionWithExceptionHandling(&EarlyStartup)) {
             platform::UnhandledException(error);
             return;
         }

@@ -3,13 +3,14 @@
 #include "platform/Exceptions.h"
 #include "platform/Runtime.h"
 
+#include <functional>
 #include <memory>
 #include <span>
 
 // The start-up chain, from the process entry to the event loop. Each step stops at the
 // first exception and lets it go to its caller; Main reports it.
-std::shared_ptr<platform::RuntimeException> CallFunctionWithExceptionHandling(void (*fn)(void*),
-                                                                              void* arg);
+std::shared_ptr<platform::RuntimeException>
+CallFunctionWithExceptionHandling(const std::function<void()>& call);
 void Main();
 void EarlyStartup();
 void InitFileTypes();

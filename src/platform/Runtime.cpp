@@ -41,9 +41,9 @@ RuntimeState& State() {
     return state;
 }
 
-std::shared_ptr<RuntimeException> DefaultHelper(void (*fn)(void*), void* arg) {
+std::shared_ptr<RuntimeException> DefaultHelper(const std::function<void()>& call) {
     try {
-        fn(arg);
+        call();
     } catch (const RuntimeException& e) {
         return e.Clone();
     }
@@ -55,10 +55,6 @@ std::string Demangled(const char* name) {
     const std::unique_ptr<char, decltype(&std::free)> readable(
         abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
     return status == 0 && readable ? std::string(readable.get()) : std::string(name);
-}
-
-void Trampoline(void* call) {
-    (*static_cast<const std::function<void()>*>(call))();
 }
 
 } // namespace
@@ -113,7 +109,7 @@ std::shared_ptr<RuntimeException> CurrentException() {
 
 std::shared_ptr<RuntimeException> CallWithExceptionHelper(const std::function<void()>& call) {
     ExceptionHelper helper = State().helper ? State().helper : &DefaultHelper;
-    return helper(&Trampoline, const_cast<std::function<void()>*>(&call));
+    return helper(call);
 }
 
 std::shared_ptr<RuntimeException> RuntimeTakePendingException() {

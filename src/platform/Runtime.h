@@ -15,8 +15,8 @@ class Object;
 class Window;
 
 // The routine through which the framework calls system code under protection: calls
-// fn(arg) and returns the RuntimeException it raised, or nil. Anything else goes on up.
-using ExceptionHelper = std::shared_ptr<RuntimeException> (*)(void (*fn)(void*), void* arg);
+// `call` and returns the RuntimeException it raised, or nil. Anything else goes on up.
+using ExceptionHelper = std::shared_ptr<RuntimeException> (*)(const std::function<void()>& call);
 
 using Initializer = void (*)();
 
