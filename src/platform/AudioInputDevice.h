@@ -17,7 +17,8 @@ public:
                               std::int64_t framesPerBuffer, std::int64_t flags) = 0;
     virtual std::int64_t Start() = 0;
     virtual bool IsActive() const = 0;
-    // Stores frameCount frames into buffer; 0 only when all of them were stored.
+    // Stores frameCount frames into buffer; 0 only when all of them were stored. A device
+    // run by a capture (CapturedInput.h) may give up waiting with paTimedOut.
     virtual std::int64_t Read(void* buffer, std::int64_t frameCount) = 0;
     virtual std::int64_t Stop() = 0;
     virtual std::int64_t Close() = 0;

@@ -131,6 +131,7 @@ void Capture::Run() {
             if (started_) {
                 ClearRing();
                 delivered_ = false;
+                startedAt_ = CaptureClock::now();
             } else {
                 Lose(lock);
             }
@@ -148,11 +149,22 @@ void Capture::Run() {
             if (want_ == Want::Run && stopDone_ == stopWanted_) {
                 ring_.Push(chunk.data(), format_.chunkFrames);
                 lastDelivery_ = CaptureClock::now();
+                lastDeliveryEver_ = lastDelivery_;
                 delivered_ = true;
                 report_->Back();
                 changed_.notify_all();
             }
             continue;
+        }
+        // A device that waited a while for frames in vain; it has stalled or lost its
+        // server when nothing came for too long.
+        if (code == paTimedOut) {
+            const auto since = delivered_ ? *lastDeliveryEver_ : startedAt_;
+            const auto limit =
+                delivered_ ? CaptureTimes::kWedgeLimit : CaptureTimes::kFirstFramesLimit;
+            if (CaptureClock::now() - since <= limit) {
+                continue;
+            }
         }
         Lose(lock);
     }

@@ -94,6 +94,9 @@ private:
     std::optional<CaptureClock::time_point> callSince_;
     std::optional<CaptureClock::time_point> lastDelivery_; // since the device's last start
     bool delivered_ = false;                               // since the device's last start
+    // Unlike lastDelivery_, not given up by a Read that waited in vain.
+    std::optional<CaptureClock::time_point> lastDeliveryEver_;
+    CaptureClock::time_point startedAt_{};
     bool finished_ = false;
 };
 

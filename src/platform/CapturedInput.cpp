@@ -17,8 +17,9 @@ using detail::Capture;
 using detail::CaptureClock;
 
 // How long Open, Start and Stop wait for the device's answer. PortAudio's first open of
-// the process also probes every device, which takes a moment.
-constexpr auto kOpenWait = std::chrono::milliseconds(3000);
+// the process also probes every device, which takes seconds on a busy machine; Open waits
+// that long only for a device that hangs.
+constexpr auto kOpenWait = std::chrono::milliseconds(10000);
 constexpr auto kCommandWait = std::chrono::milliseconds(750);
 // A device call that runs this long is not waited for at Stop, Close or release: a healthy
 // read returns within one period.

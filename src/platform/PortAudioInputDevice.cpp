@@ -6,9 +6,11 @@
 #include <portaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace platform::detail {
@@ -23,6 +25,10 @@ constexpr double kPeriodSeconds = 0.016;
 // thread that is descheduled for longer overflows: PortAudio restarts the capture and the
 // frames it delivers are still valid.
 constexpr double kBufferSeconds = 0.032;
+// The longest one Read waits for frames.
+constexpr auto kSlice = std::chrono::milliseconds(50);
+constexpr auto kMinWait = std::chrono::microseconds(8000);
+constexpr auto kMaxWait = std::chrono::microseconds(16000);
 
 bool FitsInt(std::int64_t value) {
     return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
@@ -84,6 +90,7 @@ public:
             return error;
         }
         system_ = std::move(system);
+        rate_ = sampleRate;
         return paNoError;
     }
 
@@ -96,6 +103,9 @@ public:
 
     bool IsActive() const override { return stream_ != nullptr && Pa_IsStreamActive(stream_) == 1; }
 
+    // PortAudio's own blocking read spins on ALSA's pulse plugin (a tenth of a core): the
+    // frames are waited for here, asleep, and read once they are all in. Waits a slice at
+    // most, so that its capture can see to a Stop in between: paTimedOut then.
     std::int64_t Read(void* buffer, std::int64_t frameCount) override {
         if (stream_ == nullptr) {
             return paBadStreamPtr;
@@ -104,7 +114,25 @@ public:
             return paBadBufferPtr;
         }
         static_assert(sizeof(unsigned long) >= sizeof(std::int64_t));
-        return Pa_ReadStream(stream_, buffer, static_cast<unsigned long>(frameCount));
+        const auto until = std::chrono::steady_clock::now() + kSlice;
+        for (;;) {
+            const long available = Pa_GetStreamReadAvailable(stream_);
+            // After an overflow PortAudio's read restarts the capture and waits for frames.
+            if (available >= frameCount || available == paInputOverflowed) {
+                return Pa_ReadStream(stream_, buffer, static_cast<unsigned long>(frameCount));
+            }
+            if (available < 0) {
+                return available;
+            }
+            if (std::chrono::steady_clock::now() >= until) {
+                return paTimedOut;
+            }
+            const auto missing =
+                std::chrono::duration<double>(static_cast<double>(frameCount - available) / rate_);
+            std::this_thread::sleep_for(
+                std::clamp(std::chrono::duration_cast<std::chrono::microseconds>(missing), kMinWait,
+                           kMaxWait));
+        }
     }
 
     // Aborted rather than stopped: an input has nothing to drain, and a dead server must
@@ -136,6 +164,7 @@ public:
 private:
     std::shared_ptr<PortAudioSystem> system_;
     PaStream* stream_ = nullptr;
+    double rate_ = 44100;
 };
 
 } // namespace

@@ -66,14 +66,31 @@ struct Registry {
     std::shared_ptr<PortAudioSystem> system; // the process-wide lease, dropped at exit
 };
 
+// Never destroyed: a capture thread abandoned in a client library may still come back into
+// Acquire while the process exits.
 Registry& TheRegistry() {
-    static Registry registry;
-    return registry;
+    static Registry* const registry = std::make_unique<Registry>().release();
+    return *registry;
 }
+
+// Drops the process-wide lease at exit. A thread that holds the registry then is stuck in
+// initialising (a sound server that froze): the process ends without terminating PortAudio,
+// as it does while an abandoned capture holds its own lease.
+struct LeaseAtExit {
+    ~LeaseAtExit() {
+        Registry& registry = TheRegistry();
+        std::unique_lock lock(registry.mutex, std::try_to_lock);
+        if (lock.owns_lock()) {
+            const auto lease = std::move(registry.system);
+            lock.unlock();
+        }
+    }
+};
 
 } // namespace
 
 std::shared_ptr<PortAudioSystem> PortAudioSystem::Acquire(int& error) {
+    static LeaseAtExit atExit;
     Registry& registry = TheRegistry();
     const std::lock_guard lock(registry.mutex);
     if (!registry.tried) {
