@@ -334,9 +334,12 @@ TEST(MicrophoneStream, AProcessWithAWedgedCaptureEndsAtOnce) {
         ~Thaw() { kill(pid, SIGCONT); }
     } thaw{pid};
     const auto begin = Clock::now();
-    const int status = std::system(
-        ("timeout 30 '" ZELIM_WEDGED_INPUT_HELPER "' " + std::to_string(pid) + " >/dev/null")
-            .c_str());
+    // The helper's sanitizers get the tests' suppressions of the client libraries.
+    const std::string command = "timeout 30 env LSAN_OPTIONS=suppressions=" ZELIM_LSAN_SUPPRESSIONS
+                                " TSAN_OPTIONS=suppressions=" ZELIM_TSAN_SUPPRESSIONS
+                                " '" ZELIM_WEDGED_INPUT_HELPER "' " +
+                                std::to_string(pid) + " >/dev/null";
+    const int status = std::system(command.c_str());
     const double took = Seconds(Clock::now() - begin);
     std::printf("the helper ended after %.2f s\n", took);
     EXPECT_TRUE(WIFEXITED(status)) << "the helper did not end by itself";
