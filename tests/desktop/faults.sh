@@ -32,7 +32,7 @@ fi
 
 # Tracks of a few seconds instead of a minute: a track must end within the test, and a
 # window closed while one plays waits for its end.
-track_seconds=5
+track_seconds=${track_seconds:-5}
 for track in Local_Forecast_Elevator:440 Elevator_Bossa_Nova:523; do
     sox -n -r 44100 -c 2 "$work/prefix/Resources/${track%:*}.mp3" \
         synth "$track_seconds" sine "${track#*:}" sine 660 vol 0.4 2>/dev/null ||
