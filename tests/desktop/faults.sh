@@ -8,8 +8,10 @@
 server_tool=$(cd "$tests/.." && pwd)/tools/audio-test-server
 server_dir=$work/server
 server() {
-    timeout 60 "$server_tool" "$1" "$server_dir" "${@:2}" >>"$work/server.log" 2>&1 ||
-        fail "audio-test-server $* failed: $(tail -n 5 "$work/server.log")"
+    timeout 60 "$server_tool" "$1" "$server_dir" "${@:2}" >"$work/server.out" 2>&1 || {
+        cat "$work/server.out" >&2
+        fail "audio-test-server $* failed: $(grep '^audio-test-server' "$work/server.out" | tail -n 3)"
+    }
 }
 noise_player="" recorder=""
 fault_cleanup() {
@@ -197,6 +199,16 @@ keep_clicking() {
 }
 
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$zelim/status"; }
+# The sanitizers' allocators keep freed memory (ASan's quarantine holds up to 256 MB), so
+# under them only a runaway growth shows; the plain build holds the real bound.
+memory_limit_mb=5
+grep -q '^ZELIM_[AT]SAN:BOOL=ON' "$build/CMakeCache.txt" && memory_limit_mb=300
+# Memory grew by less than the bound between $1 and $2 kB ($3 says over what).
+expect_flat_memory() {
+    echo "$(basename "$0"): memory over $3: $1 kB -> $2 kB (bound $memory_limit_mb MB)"
+    (($2 - $1 < memory_limit_mb * 1024)) ||
+        fail "memory grew by $((($2 - $1) / 1024)) MB over $3"
+}
 
 # Every line on stderr is one of Zelim's own, in a user's words.
 expect_own_lines_only() {
