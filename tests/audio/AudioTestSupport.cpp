@@ -75,6 +75,10 @@ std::string PlayIntoRoom(const std::filesystem::path& wav) {
     return "pacat --device=room --latency-msec=20 --file-format=wav '" + wav.string() + "'";
 }
 
+std::string FeedRoom(const std::filesystem::path& wav) {
+    return "pacat --device=room --latency-msec=2000 --file-format=wav '" + wav.string() + "'";
+}
+
 SpeakersRecording::SpeakersRecording(const std::filesystem::path& file, double seconds)
     : file_(file), recorder_("timeout " + std::to_string(seconds) +
                              " parec --device=speakers.monitor --format=s16le --channels=1"

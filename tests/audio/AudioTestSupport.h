@@ -58,6 +58,12 @@ void MakeToneWav(const std::filesystem::path& file, double silence, double secon
 // the last frame reached the microphone (room.monitor).
 std::string PlayIntoRoom(const std::filesystem::path& wav);
 
+// Plays a WAV into the "room" sink as a microphone feeds a server: the server holds two
+// seconds of it ahead and the recorder sets the pace. A feeder with a small latency that
+// misses its turn on a busy machine leaves gaps of silence in the room; this one does not.
+// The command ends some time after the last frame reached the microphone.
+std::string FeedRoom(const std::filesystem::path& wav);
+
 // Records what reaches "speakers" while it lives: mono 16-bit at 44100 Hz.
 class SpeakersRecording {
 public:

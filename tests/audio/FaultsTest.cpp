@@ -68,7 +68,7 @@ TEST(Faults, TheSoundServerGoesAwayWhileListeningAndComesBack) {
     Press(window); // Stop
     EXPECT_EQ(window.StartStopButton()->Caption(), "Start");
 
-    testsupport::Shell("'" + server + "' start '" + dir + "' >/dev/null");
+    testsupport::Shell("'" + server + "' restart '" + dir + "' >/dev/null");
     testsupport::TempDir work;
     const std::string noise = (work.Path() / "noise.wav").string();
     testsupport::Shell("sox -q -n -r 44100 -c 1 -b 16 '" + noise + "' synth 4 pinknoise gain -20");

@@ -135,7 +135,7 @@ TEST_F(Playback, TheServerGoingAwayEndsThePlay) {
     sound.reset();
     const double release = Seconds(Clock::now() - released);
     const std::string complaints = testing::internal::GetCapturedStderr();
-    testsupport::Shell("'" + server + "' start '" + dir + "' >/dev/null");
+    testsupport::Shell("'" + server + "' restart '" + dir + "' >/dev/null");
 
     EXPECT_TRUE(ended) << "still playing " << after << " s after the server went away";
     EXPECT_LT(after, kLonger / 2) << "the play ran on as if the track were still heard";

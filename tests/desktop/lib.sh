@@ -20,14 +20,14 @@ export TSAN_OPTIONS="suppressions=$tests/tsan.supp ${TSAN_OPTIONS:-}"
 export LSAN_OPTIONS="suppressions=$tests/lsan.supp ${LSAN_OPTIONS:-}"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 
-for display in $(seq 90 140); do
-    [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ] || break
-done
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
+display=
+read -r -t 20 display <"$work/displayfd" || true
+[ -n "$display" ] || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
 export DISPLAY=:$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on :$display"
 
 # Starts the installed program and waits for its main window (the one of 308 by 196; Qt
 # keeps helper windows of the same name). Sets $zelim and $window.

@@ -1,6 +1,11 @@
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <string_view>
 
 // Sanitizer options of the test binaries: the runtimes ask for these before main.
 extern "C" const char* __lsan_default_options() {
@@ -10,12 +15,32 @@ extern "C" const char* __tsan_default_options() {
     return "suppressions=" ZELIM_TSAN_SUPPRESSIONS " second_deadlock_stack=1";
 }
 
+// Usage: TEST-BINARY [--audio-server=DIR] [GoogleTest flags]. Every audio client of the
+// tests talks to the private server in DIR (tools/audio-test-server), never the user's.
 int main(int argc, char** argv) {
     // GUI tests run on Qt's offscreen platform unless the caller chose one (Xvfb).
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // Every audio client of the tests talks to the private server, never the user's.
-    setenv("PULSE_SERVER", "unix:" ZELIM_AUDIO_DIR "/native", 1);
-    setenv("PULSE_RUNTIME_PATH", ZELIM_AUDIO_DIR "/runtime", 1);
+    constexpr std::string_view kServerFlag = "--audio-server=";
+    int kept = 1;
+    bool server = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.starts_with(kServerFlag)) {
+            try {
+                testsupport::UseAudioServer(arg.substr(kServerFlag.size()));
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
+                return 1;
+            }
+            server = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    if (!server) {
+        testsupport::UseNoAudioServer();
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
