@@ -1,13 +1,15 @@
 #include "platform/PortAudioSystem.h"
 
+#include "platform/Diagnostics.h"
+
 #include <alsa/error.h>
 #include <jack/jack.h>
 #include <portaudio.h>
 
-#include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
+#include <string>
 
 namespace platform::detail {
 namespace {
@@ -23,8 +25,10 @@ template <class Function> Function* LoadedFunction(const char* name) {
 }
 
 // Device probing opens every ALSA device and JACK server it can think of and prints each
-// failure on stderr; the failures that matter come back as PortAudio error codes.
-void SilenceDeviceProbing() {
+// failure on stderr, and ALSA's plugins print again whenever a sound server goes away
+// under a stream: the failures that matter come back as PortAudio error codes. Set before
+// initialising and again after it, for the whole run: a library may install its own.
+void SilenceAudioLibraries() {
     if (auto* setHandler =
             LoadedFunction<decltype(snd_lib_error_set_handler)>("snd_lib_error_set_handler")) {
         setHandler(&IgnoreAlsaMessage);
@@ -74,13 +78,14 @@ std::shared_ptr<PortAudioSystem> PortAudioSystem::Acquire(int& error) {
     const std::lock_guard lock(registry.mutex);
     if (!registry.tried) {
         registry.tried = true;
-        SilenceDeviceProbing();
+        SilenceAudioLibraries();
         registry.error = Pa_Initialize();
+        SilenceAudioLibraries();
         if (registry.error == paNoError) {
             registry.system = std::make_shared<PortAudioSystem>(Token{});
         } else {
-            std::fprintf(stderr, "PortAudio cannot initialise: %s\n",
-                         Pa_GetErrorText(registry.error));
+            Say(std::string("sound cannot start on this machine (") +
+                Pa_GetErrorText(registry.error) + "): Zelim listens to silence and plays nothing");
         }
     }
     error = registry.error;
@@ -90,7 +95,7 @@ std::shared_ptr<PortAudioSystem> PortAudioSystem::Acquire(int& error) {
 PortAudioSystem::~PortAudioSystem() {
     PinAlsaPlugins();
     if (const PaError error = Pa_Terminate(); error != paNoError) {
-        std::fprintf(stderr, "PortAudio cannot terminate: %s\n", Pa_GetErrorText(error));
+        Say(std::string("sound did not shut down cleanly (") + Pa_GetErrorText(error) + ")");
     }
 }
 

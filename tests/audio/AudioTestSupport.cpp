@@ -72,7 +72,10 @@ void MakeToneWav(const std::filesystem::path& file, double silence, double secon
 }
 
 std::string PlayIntoRoom(const std::filesystem::path& wav) {
-    return "pacat --device=room --latency-msec=20 --file-format=wav '" + wav.string() + "'";
+    // A large buffer, as a microphone's recorder sets the pace: with a small one the player
+    // underruns on a busy machine and the room hears gaps of silence in the tone. pacat
+    // still ends when its last frame has been played (it drains).
+    return "pacat --device=room --latency-msec=250 --file-format=wav '" + wav.string() + "'";
 }
 
 std::string FeedRoom(const std::filesystem::path& wav) {

@@ -54,8 +54,8 @@ double MeanAbs(const float* samples, std::size_t count);
 void MakeToneWav(const std::filesystem::path& file, double silence, double seconds, int hertz,
                  double peak);
 
-// Plays a WAV into the "room" sink with a small latency, so that the command ends about when
-// the last frame reached the microphone (room.monitor).
+// Plays a WAV into the "room" sink; the command ends about when the last frame reached the
+// microphone (room.monitor).
 std::string PlayIntoRoom(const std::filesystem::path& wav);
 
 // Plays a WAV into the "room" sink as a microphone feeds a server: the server holds two

@@ -1,17 +1,26 @@
 // PortAudioStream over a scripted device: what reaches the device, in which order, and
 // what comes back.
 #include "platform/PortAudioStream.h"
+#include "platform/CapturedInput.h"
+#include "platform/Diagnostics.h"
 #include "platform/Exceptions.h"
 #include "platform/StackGuard.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,7 +39,6 @@ constexpr std::int64_t kInternalError = -9986;
 constexpr std::int64_t kUnanticipatedHostError = -9999;
 
 constexpr std::int64_t kFloat32 = 1;
-constexpr std::int64_t kInt16 = 8;
 
 class MockDevice : public platform::AudioInputDevice {
 public:
@@ -40,7 +48,6 @@ public:
     MOCK_METHOD(std::int64_t, Start, (), (override));
     MOCK_METHOD(bool, IsActive, (), (const, override));
     MOCK_METHOD(std::int64_t, Read, (void*, std::int64_t), (override));
-    MOCK_METHOD(std::int64_t, ReadAvailable, (), (const, override));
     MOCK_METHOD(std::int64_t, Stop, (), (override));
     MOCK_METHOD(std::int64_t, Close, (), (override));
 };
@@ -78,7 +85,6 @@ TEST_F(PortAudioStreamCalls, ForwardsEachOperationInOrderWithItsArguments) {
         EXPECT_CALL(device(), Open(1, 0, kFloat32, 44100.0, 10240, 0)).WillOnce(Return(0));
         EXPECT_CALL(device(), Start()).WillOnce(Return(0));
         EXPECT_CALL(device(), IsActive()).WillOnce(Return(true));
-        EXPECT_CALL(device(), ReadAvailable()).WillOnce(Return(0));
         EXPECT_CALL(device(), Read(frames, 400)).WillOnce(Invoke([](void* buffer, std::int64_t n) {
             auto* out = static_cast<float*>(buffer);
             for (std::int64_t i = 0; i < n; ++i) {
@@ -126,7 +132,6 @@ TEST_P(PortAudioStreamCodes, PassesTheDeviceCodeThrough) {
         code = stream.Start();
     } else if (operation == "Read") {
         float frames[16] = {};
-        EXPECT_CALL(device(), ReadAvailable()).WillOnce(Return(0));
         EXPECT_CALL(device(), Read(frames, 16)).WillOnce(Return(c.deviceCode));
         code = stream.Read(frames, 16);
     } else if (operation == "Stop") {
@@ -216,7 +221,6 @@ TEST_F(PortAudioStreamCalls, StoppingTwiceLeavesTheStreamUsable) {
         EXPECT_CALL(device(), Stop()).WillOnce(Return(0));
         EXPECT_CALL(device(), Stop()).WillOnce(Return(0));
         EXPECT_CALL(device(), Start()).WillOnce(Return(0));
-        EXPECT_CALL(device(), ReadAvailable()).WillOnce(Return(0));
         EXPECT_CALL(device(), Read(frames, 8)).WillOnce(Return(0));
         EXPECT_CALL(device(), Close()).WillOnce(Return(0));
     }
@@ -252,126 +256,353 @@ TEST_F(PortAudioStreamCalls, EveryOperationRaisesStackOverflowBeforeTouchingTheD
     }
 }
 
-// A capture that runs ahead of its reader: frame i holds the value i in every channel,
-// `backlog` frames wait unread, and the device never blocks.
-class BacklogDevice : public platform::AudioInputDevice {
-public:
-    std::int64_t backlog = 0;
-    std::int64_t channels = 1;
-    std::int64_t bytesPerSample = 4;
-    std::int64_t nextFrame = 0; // the oldest unread frame
-    std::int64_t readCalls = 0;
+} // namespace
 
-    std::int64_t Open(std::int64_t inputChannels, std::int64_t, std::int64_t sampleFormat, double,
-                      std::int64_t, std::int64_t) override {
-        channels = inputChannels;
-        bytesPerSample = sampleFormat == kInt16 ? 2 : 4;
-        return 0;
+// --- The captured input: a blocking device run on a capture thread. ---
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// What the scripted blocking devices of one test do, shared by every device the capture
+// makes (a replacement device reads the same script).
+struct Script {
+    enum class Mode { Deliver, Fail, Stall, Wedge };
+    std::mutex mutex;
+    std::condition_variable changed;
+    Mode mode = Mode::Deliver;
+    bool openFails = false;
+    // The first Read of each opened device waits this long: a host that is slow to start.
+    Clock::duration firstReadDelay{};
+    std::int64_t readCode = 0; // code of a delivering read: 0, or an overflow
+    std::int64_t produced = 0; // frame i holds the value i
+    int opens = 0;
+    int closes = 0;
+    int wedged = 0; // reads blocked in Wedge right now
+    bool released = false;
+
+    void Set(Mode m) {
+        const std::lock_guard lock(mutex);
+        mode = m;
+        changed.notify_all();
+    }
+    // Lets every blocked call go, so that the test's threads end.
+    void Release() {
+        const std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    std::int64_t Produced() {
+        const std::lock_guard lock(mutex);
+        return produced;
+    }
+};
+
+class ScriptedBlockingDevice : public platform::AudioInputDevice {
+public:
+    explicit ScriptedBlockingDevice(std::shared_ptr<Script> script) : script_(std::move(script)) {}
+
+    std::int64_t Open(std::int64_t, std::int64_t, std::int64_t, double rate, std::int64_t,
+                      std::int64_t) override {
+        const std::lock_guard lock(script_->mutex);
+        ++script_->opens;
+        rate_ = rate;
+        firstRead_ = true;
+        return script_->openFails ? kDeviceUnavailable : 0;
     }
     std::int64_t Start() override { return 0; }
     bool IsActive() const override { return true; }
     std::int64_t Read(void* buffer, std::int64_t frameCount) override {
-        ++readCalls;
-        auto* out = static_cast<unsigned char*>(buffer);
-        for (std::int64_t f = 0; f < frameCount; ++f) {
-            for (std::int64_t c = 0; c < channels; ++c) {
-                Store(out, nextFrame + f);
-                out += bytesPerSample;
-            }
+        std::unique_lock lock(script_->mutex);
+        if (firstRead_) {
+            firstRead_ = false;
+            script_->changed.wait_for(lock, script_->firstReadDelay,
+                                      [&] { return script_->released; });
         }
-        nextFrame += frameCount;
-        backlog = std::max<std::int64_t>(0, backlog - frameCount);
+        using Mode = Script::Mode;
+        script_->changed.wait(lock,
+                              [&] { return script_->released || script_->mode != Mode::Stall; });
+        if (script_->mode == Mode::Wedge) {
+            ++script_->wedged;
+            script_->changed.wait(lock, [&] { return script_->released; });
+            --script_->wedged;
+        }
+        if (script_->released || script_->mode == Mode::Fail) {
+            return kUnanticipatedHostError;
+        }
+        lock.unlock();
+        // Frames arrive at the device's rate.
+        std::this_thread::sleep_for(
+            std::chrono::duration<double>(static_cast<double>(frameCount) / rate_));
+        lock.lock();
+        auto* out = static_cast<float*>(buffer);
+        for (std::int64_t i = 0; i < frameCount; ++i) {
+            out[i] = static_cast<float>(script_->produced++);
+        }
+        return script_->readCode;
+    }
+    std::int64_t Stop() override { return 0; }
+    std::int64_t Close() override {
+        const std::lock_guard lock(script_->mutex);
+        ++script_->closes;
         return 0;
     }
-    std::int64_t ReadAvailable() const override { return backlog; }
-    std::int64_t Stop() override { return 0; }
-    std::int64_t Close() override { return 0; }
 
 private:
-    void Store(unsigned char* at, std::int64_t value) const {
-        if (bytesPerSample == 2) {
-            const auto sample = static_cast<std::int16_t>(value);
-            std::memcpy(at, &sample, sizeof sample);
-        } else {
-            const auto sample = static_cast<float>(value);
-            std::memcpy(at, &sample, sizeof sample);
-        }
-    }
+    std::shared_ptr<Script> script_;
+    double rate_ = 44100;
+    bool firstRead_ = true;
 };
 
-struct BacklogCase {
-    std::int64_t backlog;
-    std::int64_t channels;
-    std::int64_t format;
+// Collects what the platform says.
+class SaidLines {
+public:
+    SaidLines() {
+        platform::SetDiagnosticSinkForTesting([this](std::string_view line) {
+            const std::lock_guard lock(mutex_);
+            lines_.emplace_back(line);
+        });
+    }
+    ~SaidLines() { platform::SetDiagnosticSinkForTesting({}); }
+    int Count(const std::string& part) {
+        const std::lock_guard lock(mutex_);
+        return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
+            return l.find(part) != std::string::npos;
+        }));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
 };
-void PrintTo(const BacklogCase& c, std::ostream* os) {
-    *os << c.backlog << " frames behind, " << c.channels << " channel(s), format " << c.format;
+
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = Clock::now() + 5s;
+    while (!condition()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
 }
 
-class PortAudioStreamFreshness : public DeviceFactoryTest<BacklogDevice>,
-                                 public ::testing::WithParamInterface<BacklogCase> {};
-
-// A reading must describe the room now: the frames handed over are the newest ones but a
-// read's worth of slack, contiguous, whatever the backlog and the frame layout.
-TEST_P(PortAudioStreamFreshness, HandsOverTheNewestFrames) {
-    const BacklogCase& c = GetParam();
-    constexpr std::int64_t kFrames = 400;
-    platform::PortAudioStream stream;
-    ASSERT_EQ(stream.OpenDefaultStream(c.channels, 0, c.format, 44100.0, 400, 0), 0);
-    device().backlog = c.backlog;
-    const std::int64_t newest = c.backlog - 1;
-
-    std::vector<unsigned char> buffer(
-        static_cast<std::size_t>(kFrames * c.channels * device().bytesPerSample));
-    ASSERT_EQ(stream.Read(buffer.data(), kFrames), 0);
-
-    auto value = [&](std::int64_t frame, std::int64_t channel) -> std::int64_t {
-        const auto* at = buffer.data() + (frame * c.channels + channel) * device().bytesPerSample;
-        if (c.format == kInt16) {
-            std::int16_t v;
-            std::memcpy(&v, at, sizeof v);
-            return v;
-        }
-        float v;
-        std::memcpy(&v, at, sizeof v);
-        return static_cast<std::int64_t>(v);
-    };
-    const std::int64_t first = value(0, 0);
-    for (std::int64_t f = 0; f < kFrames; ++f) {
-        for (std::int64_t ch = 0; ch < c.channels; ++ch) {
-            ASSERT_EQ(value(f, ch), first + f) << "frame " << f << " channel " << ch;
-        }
+// Streams made here capture from scripted blocking devices.
+class CapturedStream : public ::testing::Test {
+protected:
+    CapturedStream() {
+        platform::SetAudioInputDeviceFactoryForTesting([script = script_] {
+            return platform::MakeCapturedInput(
+                [script] { return std::make_unique<ScriptedBlockingDevice>(script); });
+        });
+        stream_ = std::make_unique<platform::PortAudioStream>();
     }
-    const std::int64_t last = first + kFrames - 1;
-    if (c.backlog <= kFrames) {
-        EXPECT_EQ(first, 0) << "frames were dropped though the reader was not behind";
-    } else {
-        EXPECT_LE(newest - last, kFrames) << "the reading is older than a read's worth";
+    ~CapturedStream() override {
+        script_->Release();
+        platform::SetAudioInputDeviceFactoryForTesting({});
+    }
+
+    void OpenAndStart() {
+        ASSERT_EQ(stream_->OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
+        ASSERT_EQ(stream_->Start(), 0);
+    }
+    // Reads as the system's timer does until a read succeeds or `timeout` passes.
+    bool ReadsSucceedWithin(Clock::duration timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (Clock::now() < deadline) {
+            if (stream_->Read(frames_.data(), 400) == 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(16ms);
+        }
+        return false;
+    }
+    // The longest single Read of `reads` reads at the timer's pace, all of which must fail.
+    double LongestFailingRead(int reads) {
+        double longest = 0;
+        for (int i = 0; i < reads; ++i) {
+            const auto begin = Clock::now();
+            EXPECT_NE(stream_->Read(frames_.data(), 400), 0) << "read " << i;
+            longest = std::max(longest, Seconds(Clock::now() - begin));
+            std::this_thread::sleep_for(16ms);
+        }
+        return longest;
+    }
+
+    std::shared_ptr<Script> script_ = std::make_shared<Script>();
+    std::unique_ptr<platform::PortAudioStream> stream_;
+    std::vector<float> frames_ = std::vector<float>(400, -1.0f);
+};
+
+// A reading describes the room now: the newest 400 frames, contiguous; a read right after
+// another does not wait for new frames (a server delivers in blocks).
+TEST_F(CapturedStream, HandsOverTheNewestFrames) {
+    OpenAndStart();
+    ASSERT_TRUE(ReadsSucceedWithin(2s));
+    std::this_thread::sleep_for(300ms); // about 13000 frames arrive meanwhile
+    const std::int64_t before = script_->Produced();
+    ASSERT_EQ(stream_->Read(frames_.data(), 400), 0);
+    for (int i = 1; i < 400; ++i) {
+        ASSERT_EQ(frames_[i], frames_[i - 1] + 1) << "frame " << i;
+    }
+    const auto last = static_cast<std::int64_t>(frames_[399]);
+    // The capture pushes a chunk of 706 frames just after producing it.
+    EXPECT_GE(last, before - 1 - 706) << "the reading is older than the newest frames";
+    const float previousLast = frames_[399];
+    const auto again = Clock::now();
+    ASSERT_EQ(stream_->Read(frames_.data(), 400), 0);
+    EXPECT_LT(Seconds(Clock::now() - again), 0.01);
+    EXPECT_GE(frames_[399], previousLast);
+}
+
+// Every delivered chunk counts, overflowed ones too: their frames are valid.
+TEST_F(CapturedStream, AnOverflowStillDeliversValidFramesAndReadsZero) {
+    script_->readCode = kInputOverflowed;
+    OpenAndStart();
+    ASSERT_TRUE(ReadsSucceedWithin(2s));
+    for (int i = 1; i < 400; ++i) {
+        ASSERT_EQ(frames_[i], frames_[i - 1] + 1);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Backlogs, PortAudioStreamFreshness,
-    ::testing::Values(BacklogCase{0, 1, kFloat32}, BacklogCase{700, 1, kFloat32},
-                      BacklogCase{1914, 1, kFloat32}, BacklogCase{22050, 1, kFloat32},
-                      // Several seconds: more than one drop at a time.
-                      BacklogCase{5 * 44100, 1, kFloat32}, BacklogCase{30000, 2, kInt16},
-                      BacklogCase{30000, 2, kFloat32}));
+// Just after Start no frame is in: the first reads fail at once instead of waiting for the
+// host's first period, so no tick holds the caller.
+TEST_F(CapturedStream, ReadsBeforeTheFirstFramesFailAtOnce) {
+    script_->firstReadDelay = 600ms;
+    const auto begin = Clock::now();
+    OpenAndStart();
+    EXPECT_LT(Seconds(Clock::now() - begin), 0.5) << "Open and Start waited for the capture";
+    EXPECT_LT(LongestFailingRead(10), 0.05);
+    EXPECT_TRUE(ReadsSucceedWithin(3s));
+}
 
-using PortAudioStreamBacklog = DeviceFactoryTest<BacklogDevice>;
+// A device that stops delivering without an error costs one wait of at most 750 ms; the
+// reads after it fail at once, and reading goes on when frames come again.
+TEST_F(CapturedStream, AStalledDeviceFailsReadsWithinTheDeadline) {
+    OpenAndStart();
+    ASSERT_TRUE(ReadsSucceedWithin(2s));
+    script_->Set(Script::Mode::Stall);
+    // A chunk in flight still arrives, and a reading may take frames 100 ms old.
+    std::this_thread::sleep_for(200ms);
+    const auto begin = Clock::now();
+    const std::int64_t code = stream_->Read(frames_.data(), 400);
+    const double waited = Seconds(Clock::now() - begin);
+    EXPECT_NE(code, 0);
+    EXPECT_LT(waited, 0.75 + 0.25);
+    EXPECT_LT(LongestFailingRead(5), 0.05) << "each failing read waited again";
+    script_->Set(Script::Mode::Deliver);
+    EXPECT_TRUE(ReadsSucceedWithin(3s));
+}
 
-// A device that reports the same backlog whatever is read must not hold Read forever.
-TEST_F(PortAudioStreamBacklog, EndlessBacklogStillReturns) {
-    class EndlessBacklog : public BacklogDevice {
-    public:
-        std::int64_t ReadAvailable() const override { return 1'000'000'000; }
-    };
-    platform::SetAudioInputDeviceFactoryForTesting(
-        [] { return std::make_unique<EndlessBacklog>(); });
-    platform::PortAudioStream stream;
-    ASSERT_EQ(stream.OpenDefaultStream(1, 0, kFloat32, 44100.0, 400, 0), 0);
-    float frames[400];
-    EXPECT_EQ(stream.Read(frames, 400), 0);
+// A client library that deadlocks: the device's read never returns. Reads fail within the
+// deadline, a new device takes over, and the wedged thread is never waited for.
+TEST_F(CapturedStream, AWedgedDeviceIsAbandonedAndANewOneTakesOver) {
+    SaidLines said;
+    OpenAndStart();
+    ASSERT_TRUE(ReadsSucceedWithin(2s));
+    script_->Set(Script::Mode::Wedge);
+    ASSERT_TRUE(Eventually([&] {
+        const std::lock_guard lock(script_->mutex);
+        return script_->wedged == 1;
+    }));
+    script_->Set(Script::Mode::Deliver); // the next client gets through; this one stays
+    // Reads at the timer's pace: they fail, none of them for long, until a new device
+    // delivers.
+    double longest = 0;
+    int failed = 0;
+    const auto deadline = Clock::now() + 4s;
+    for (;;) {
+        const auto begin = Clock::now();
+        const std::int64_t code = stream_->Read(frames_.data(), 400);
+        longest = std::max(longest, Seconds(Clock::now() - begin));
+        if (code == 0 && failed > 0) {
+            break;
+        }
+        failed += code != 0 ? 1 : 0;
+        ASSERT_LT(Clock::now(), deadline) << "no new device took over the wedged one";
+        std::this_thread::sleep_for(16ms);
+    }
+    EXPECT_LT(longest, 0.75 + 0.25);
+    EXPECT_EQ(said.Count("the microphone is gone"), 1);
+    EXPECT_EQ(said.Count("the microphone is back"), 1);
+    {
+        const std::lock_guard lock(script_->mutex);
+        EXPECT_EQ(script_->wedged, 1) << "the wedged read was given up on";
+        EXPECT_EQ(script_->opens, 2);
+    }
+    // Wedge the new device too: release must not wait for it.
+    script_->Set(Script::Mode::Wedge);
+    ASSERT_TRUE(Eventually([&] {
+        const std::lock_guard lock(script_->mutex);
+        return script_->wedged == 2;
+    }));
+    std::this_thread::sleep_for(300ms);
+    const auto begin = Clock::now();
+    stream_->Stop();
+    stream_.reset();
+    EXPECT_LT(Seconds(Clock::now() - begin), 0.1) << "Stop and release waited for a wedged read";
+}
+
+// The device fails (the server went away): reads fail, it is said once, reopening waits
+// a pause between attempts, and when the device is back reading resumes within 3 s.
+TEST_F(CapturedStream, AFailedDeviceIsReopenedWithAPauseAndReadingResumes) {
+    SaidLines said;
+    OpenAndStart();
+    ASSERT_TRUE(ReadsSucceedWithin(2s));
+    {
+        const std::lock_guard lock(script_->mutex);
+        script_->mode = Script::Mode::Fail;
+        script_->openFails = true;
+    }
+    std::this_thread::sleep_for(50ms);
+    stream_->Read(frames_.data(), 400);              // a chunk in flight still arrives
+    EXPECT_LT(LongestFailingRead(100), 0.75 + 0.25); // 2.4 s of ticks
+    {
+        const std::lock_guard lock(script_->mutex);
+        EXPECT_GE(script_->closes, 1) << "the failed device was not closed";
+        EXPECT_LE(script_->opens, 1 + 4) << "reopening did not pause";
+        EXPECT_GE(script_->opens, 2) << "no reopen was tried";
+        script_->mode = Script::Mode::Deliver;
+        script_->openFails = false;
+    }
+    const auto back = Clock::now();
+    EXPECT_TRUE(ReadsSucceedWithin(3s));
+    std::printf("reading resumed %.2f s after the device came back\n",
+                Seconds(Clock::now() - back));
+    EXPECT_EQ(said.Count("the microphone is gone"), 1);
+    EXPECT_EQ(said.Count("the microphone is back"), 1);
+}
+
+TEST_F(CapturedStream, NeverOpenedOrFailedOpenReadsAndStopsNothing) {
+    float frames[4] = {2.0f, 2.0f, 2.0f, 2.0f};
+    EXPECT_NE(stream_->Read(frames, 4), 0);
+    EXPECT_NE(stream_->Stop(), 0);
+    script_->openFails = true;
+    EXPECT_EQ(stream_->OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), kDeviceUnavailable);
+    EXPECT_NE(stream_->Read(frames, 4), 0);
+    EXPECT_NE(stream_->Stop(), 0);
+    EXPECT_EQ(frames[0], 2.0f);
+    std::this_thread::sleep_for(1500ms);
+    const std::lock_guard lock(script_->mutex);
+    EXPECT_EQ(script_->opens, 1) << "a failed first open is retried";
+}
+
+// Stopped, a stream hands over nothing; started again, it reads fresh frames.
+TEST_F(CapturedStream, StopEndsReadingAndStartResumesIt) {
+    OpenAndStart();
+    ASSERT_TRUE(ReadsSucceedWithin(2s));
+    EXPECT_EQ(stream_->Stop(), 0);
+    EXPECT_FALSE(stream_->IsStreamActive());
+    EXPECT_NE(stream_->Read(frames_.data(), 400), 0);
+    EXPECT_EQ(stream_->Stop(), 0);
+    ASSERT_EQ(stream_->Start(), 0);
+    EXPECT_TRUE(stream_->IsStreamActive());
+    EXPECT_TRUE(ReadsSucceedWithin(2s));
 }
 
 } // namespace

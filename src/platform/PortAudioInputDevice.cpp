@@ -1,0 +1,147 @@
+#include "platform/PortAudioInputDevice.h"
+
+#include "platform/Diagnostics.h"
+#include "platform/PortAudioSystem.h"
+
+#include <portaudio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+namespace platform::detail {
+namespace {
+
+// The host period: one blocking read of the capture. 16 ms still delivers fresh frames to a
+// reader at a 16 ms tick, and wakes client and server far less often than the fragments of
+// PortAudio's default latencies.
+constexpr double kPeriodSeconds = 0.016;
+// The host buffer: two periods. PulseAudio hands a recording its frames in blocks of about
+// the buffer's length (64 ms with 0.1 s), so a larger one makes readings older. A capture
+// thread that is descheduled for longer overflows: PortAudio restarts the capture and the
+// frames it delivers are still valid.
+constexpr double kBufferSeconds = 0.032;
+
+bool FitsInt(std::int64_t value) {
+    return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
+}
+
+class PortAudioInputDevice final : public AudioInputDevice {
+public:
+    ~PortAudioInputDevice() override {
+        if (stream_ != nullptr) {
+            Close();
+        }
+    }
+
+    std::int64_t Open(std::int64_t inputChannels, std::int64_t outputChannels,
+                      std::int64_t sampleFormat, double sampleRate, std::int64_t,
+                      std::int64_t flags) override {
+        int initError = paNoError;
+        auto system = PortAudioSystem::Acquire(initError);
+        if (!system) {
+            return initError;
+        }
+        if (stream_ != nullptr) {
+            Close();
+        }
+        if (!FitsInt(inputChannels) || inputChannels <= 0 || outputChannels != 0) {
+            return paInvalidChannelCount; // an input stream only
+        }
+        if (sampleFormat < 0) {
+            return paSampleFormatNotSupported;
+        }
+        if (flags < 0) {
+            return paInvalidFlag;
+        }
+        const PaDeviceIndex device = Pa_GetDefaultInputDevice();
+        const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+        if (info == nullptr) {
+            // Said once: the caller may try again at every start and hear only silence.
+            SayOnce("there is no microphone (no default audio input device)");
+            return paDeviceUnavailable;
+        }
+        PaStreamParameters input{};
+        input.device = device;
+        input.channelCount = static_cast<int>(inputChannels);
+        input.sampleFormat = static_cast<PaSampleFormat>(sampleFormat);
+        input.suggestedLatency = std::max(info->defaultLowInputLatency, kBufferSeconds);
+        input.hostApiSpecificStreamInfo = nullptr;
+        // The system's framesPerBuffer (232 ms) would make every reading a quarter of a
+        // second late; the period is the capture's own.
+        const auto period =
+            static_cast<unsigned long>(std::max(1L, std::lround(sampleRate * kPeriodSeconds)));
+        PaError error = paNoError;
+        {
+            const std::lock_guard lock(system->StreamMutex());
+            error = Pa_OpenStream(&stream_, &input, nullptr, sampleRate, period,
+                                  static_cast<PaStreamFlags>(flags), nullptr, nullptr);
+        }
+        if (error != paNoError) {
+            stream_ = nullptr;
+            return error;
+        }
+        system_ = std::move(system);
+        return paNoError;
+    }
+
+    std::int64_t Start() override {
+        if (stream_ == nullptr) {
+            return paBadStreamPtr;
+        }
+        return Pa_StartStream(stream_);
+    }
+
+    bool IsActive() const override { return stream_ != nullptr && Pa_IsStreamActive(stream_) == 1; }
+
+    std::int64_t Read(void* buffer, std::int64_t frameCount) override {
+        if (stream_ == nullptr) {
+            return paBadStreamPtr;
+        }
+        if (frameCount < 0) {
+            return paBadBufferPtr;
+        }
+        static_assert(sizeof(unsigned long) >= sizeof(std::int64_t));
+        return Pa_ReadStream(stream_, buffer, static_cast<unsigned long>(frameCount));
+    }
+
+    // Aborted rather than stopped: an input has nothing to drain, and a dead server must
+    // not be waited for.
+    std::int64_t Stop() override {
+        if (stream_ == nullptr) {
+            return paBadStreamPtr;
+        }
+        if (Pa_IsStreamStopped(stream_) == 1) {
+            return paNoError;
+        }
+        return Pa_AbortStream(stream_);
+    }
+
+    std::int64_t Close() override {
+        if (stream_ == nullptr) {
+            return paBadStreamPtr;
+        }
+        PaError error = paNoError;
+        {
+            const std::lock_guard lock(system_->StreamMutex());
+            error = Pa_CloseStream(stream_);
+        }
+        stream_ = nullptr;
+        system_.reset();
+        return error;
+    }
+
+private:
+    std::shared_ptr<PortAudioSystem> system_;
+    PaStream* stream_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<AudioInputDevice> MakePortAudioInputDevice() {
+    return std::make_unique<PortAudioInputDevice>();
+}
+
+} // namespace platform::detail
