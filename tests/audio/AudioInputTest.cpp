@@ -89,24 +89,16 @@ TEST_F(Microphone, ReadsTheLevelOfAToneAndSilence) {
     }
 
     const auto tone = dir_.Path() / "tone.wav";
-    constexpr double kTone = 3.0;
-    audiotest::MakeToneWav(tone, 0.0, kTone, 1000, 0.5);
-    // Fed ahead: a 20 ms feeder that misses its turn on a busy machine puts silence into the
-    // room, and a reading over that gap is low.
-    Background player(audiotest::FeedRoom(tone));
+    audiotest::MakeToneWav(tone, 0.0, 3.0, 1000, 0.5);
+    Background player(audiotest::PlayIntoRoom(tone));
     const auto deadline = Clock::now() + 5s;
     while (Reading() < 0.1) {
         ASSERT_LT(Clock::now(), deadline) << "the tone never reached the microphone";
     }
-    const auto onset = Clock::now();
     Reading(); // the reading at the tone's onset is partly silent
     for (int i = 0; i < 40; ++i) {
-        EXPECT_NEAR(Reading(), expected, 0.01)
-            << "reading " << i << " of the tone, " << Seconds(Clock::now() - onset)
-            << " s after its onset";
+        EXPECT_NEAR(Reading(), expected, 0.01) << "reading " << i << " of the tone";
     }
-    // A reading past the tone's end would be partly silent for a reason of the test's own.
-    EXPECT_LT(Seconds(Clock::now() - onset), kTone - 0.1) << "the readings outlasted the tone";
     player.Wait();
     EXPECT_EQ(player.Status(), 0);
     std::this_thread::sleep_for(200ms);
