@@ -69,6 +69,9 @@ public:
             SayOnce("there is no microphone (no default audio input device)");
             return paDeviceUnavailable;
         }
+        if (!detail::PortAudioSystem::CanOpen(device, true)) {
+            return paDeviceUnavailable;
+        }
         PaStreamParameters input{};
         input.device = device;
         input.channelCount = static_cast<int>(inputChannels);

@@ -2,7 +2,7 @@
 
 #include "platform/Diagnostics.h"
 
-#include <alsa/error.h>
+#include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <portaudio.h>
 
@@ -10,37 +10,29 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <string>
+#include <thread>
+
+// PortAudio's hook for its own error print, in its static library but in no installed
+// header.
+extern "C" void PaUtil_SetDebugPrintFunction(void (*print)(const char*));
 
 namespace platform::detail {
 namespace {
 
 void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 void IgnoreJackMessage(const char*) {}
-
-// A function of a library that PortAudio already loaded, or nil. Looked up instead of
-// linked: the project takes on no link dependency of its own on ALSA or JACK, and a
-// PortAudio built without one of them simply has nothing to silence.
-template <class Function> Function* LoadedFunction(const char* name) {
-    return reinterpret_cast<Function*>(dlsym(RTLD_DEFAULT, name));
-}
+void IgnorePortAudioMessage(const char*) {}
 
 // Device probing opens every ALSA device and JACK server it can think of and prints each
-// failure on stderr, and ALSA's plugins print again whenever a sound server goes away
-// under a stream: the failures that matter come back as PortAudio error codes. Set before
-// initialising and again after it, for the whole run: a library may install its own.
+// failure on stderr, and PortAudio and ALSA's plugins print again whenever a sound server
+// goes away under a stream: the failures that matter come back as PortAudio error codes.
+// Set before initialising and again after it, for the whole run: a library may install
+// its own.
 void SilenceAudioLibraries() {
-    if (auto* setHandler =
-            LoadedFunction<decltype(snd_lib_error_set_handler)>("snd_lib_error_set_handler")) {
-        setHandler(&IgnoreAlsaMessage);
-    }
-    if (auto* setError =
-            LoadedFunction<decltype(jack_set_error_function)>("jack_set_error_function")) {
-        setError(&IgnoreJackMessage);
-    }
-    if (auto* setInfo =
-            LoadedFunction<decltype(jack_set_info_function)>("jack_set_info_function")) {
-        setInfo(&IgnoreJackMessage);
-    }
+    PaUtil_SetDebugPrintFunction(&IgnorePortAudioMessage);
+    snd_lib_error_set_handler(&IgnoreAlsaMessage);
+    jack_set_error_function(&IgnoreJackMessage);
+    jack_set_info_function(&IgnoreJackMessage);
 }
 
 // ALSA unloads its plugins when PortAudio terminates; LeakSanitizer then reports what they
@@ -107,6 +99,30 @@ std::shared_ptr<PortAudioSystem> PortAudioSystem::Acquire(int& error) {
     }
     error = registry.error;
     return registry.system;
+}
+
+bool PortAudioSystem::CanOpen(int device, bool input) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+    const PaHostApiInfo* host = info == nullptr ? nullptr : Pa_GetHostApiInfo(info->hostApi);
+    if (host == nullptr || host->type != paALSA) {
+        return true;
+    }
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, info->name, input ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
+                     SND_PCM_NONBLOCK) < 0) {
+        return true; // not an ALSA name of its own: PortAudio's open decides
+    }
+    const int descriptors = snd_pcm_poll_descriptors_count(pcm);
+    snd_pcm_close(pcm);
+    return descriptors > 0;
+}
+
+void PortAudioSystem::PrepareInBackground() {
+    // Detached: the registry outlives it, and exit never waits for a probe that hangs.
+    std::thread([] {
+        int error = paNoError;
+        (void)Acquire(error);
+    }).detach();
 }
 
 PortAudioSystem::~PortAudioSystem() {

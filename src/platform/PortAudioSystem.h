@@ -13,6 +13,10 @@ public:
     // The initialised library, or nil with PortAudio's error code in error. Thread-safe; the
     // first call initialises (device probing takes a moment), a failure is not retried.
     static std::shared_ptr<PortAudioSystem> Acquire(int& error);
+    // Starts the initialisation on a thread of its own and returns at once: device probing
+    // takes a second or more, which the first stream then need not wait for on the main
+    // thread.
+    static void PrepareInBackground();
 
     // Only Acquire makes one (the token is private to this class).
     struct Token {
@@ -24,6 +28,11 @@ public:
     ~PortAudioSystem();
     PortAudioSystem(const PortAudioSystem&) = delete;
     PortAudioSystem& operator=(const PortAudioSystem&) = delete;
+
+    // False when the device is an ALSA one that opens but cannot be waited on: PipeWire's
+    // plugin opens without a server, and PortAudio then aborts the process on an assertion
+    // instead of failing the open. Such a device is as good as gone.
+    static bool CanOpen(int device, bool input);
 
     // PortAudio keeps its open streams in an unlocked list: opening and closing streams from
     // several threads must be serialised.

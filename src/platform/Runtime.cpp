@@ -3,6 +3,7 @@
 #include "platform/Application.h"
 #include "platform/Baton.h"
 #include "platform/Diagnostics.h"
+#include "platform/PortAudioSystem.h"
 #include "platform/Sound.h"
 #include "platform/StackGuard.h"
 #include "platform/Window.h"
@@ -132,6 +133,8 @@ void RuntimeRun() {
     if (State().windows.empty()) {
         return;
     }
+    // While the window opens, so that listening does not wait for it at the first Start.
+    detail::PortAudioSystem::PrepareInBackground();
     BatonRelease between; // each event takes the baton while it is dispatched
     QApplication::exec();
 }

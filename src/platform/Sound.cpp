@@ -309,6 +309,9 @@ std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) c
         return "no audio output device: PortAudio found no default output device "
                "(is a sound server or sound card available?); sounds stay silent";
     }
+    if (!detail::PortAudioSystem::CanOpen(device, false)) {
+        return cannot + "the sound server is not running";
+    }
     PaStreamParameters parameters{};
     parameters.device = device;
     parameters.channelCount = info.channels;

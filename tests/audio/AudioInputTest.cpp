@@ -381,8 +381,15 @@ TEST(MicrophoneStream, ReachesTheServerThroughItsFlavoursAlsaPlugin) {
     platform::PortAudioStream stream;
     ASSERT_EQ(stream.OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
     ASSERT_EQ(stream.Start(), 0);
+    // The plugin is loaded once the capture delivers: reads fail at once until then.
     std::vector<float> frames(kFrames);
-    ASSERT_EQ(stream.Read(frames.data(), kFrames), 0);
+    ASSERT_TRUE(audiotest::WaitFor(
+        [&] {
+            std::this_thread::sleep_for(kPeriod);
+            return stream.Read(frames.data(), kFrames) == 0;
+        },
+        3s))
+        << "the microphone delivered nothing";
     const std::string maps = audiotest::Output("cat /proc/" + std::to_string(getpid()) + "/maps");
     const bool pulse = maps.find("libasound_module_pcm_pulse.so") != std::string::npos;
     const bool pipewire = maps.find("libasound_module_pcm_pipewire.so") != std::string::npos;
