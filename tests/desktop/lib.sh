@@ -59,13 +59,18 @@ speakers_level() {
 loud() { awk -v v="$1" 'BEGIN { exit !(v > 0.01) }'; }
 
 # Clicks "Start" and waits, in a silent room, until music is heard; fails after 12 s.
+# Sets $heard to the seconds it took.
 start_and_wait_for_music() {
     sleep 1 # a click on a window that has only just appeared can be lost
     click_button
     local started=$SECONDS level
     while ((SECONDS - started < 12)); do
         level=$(speakers_level 0.5)
-        if loud "$level"; then heard=$((SECONDS - started)); return 0; fi
+        if loud "$level"; then
+            heard=$((SECONDS - started)) # read by the caller
+            export heard
+            return 0
+        fi
     done
     fail "no music on the speakers within 12 s of Start"
 }
