@@ -12,6 +12,16 @@ server() {
         cat "$work/server.out" >&2
         fail "audio-test-server $* failed: $(grep '^audio-test-server' "$work/server.out" | tail -n 3)"
     }
+    # A player that reconnected by itself to a server still starting, or whose room went
+    # away, may be playing into the speakers: the noise starts again once the room is back.
+    case $1 in
+    restart | add-source)
+        if [ -n "$noise_player" ]; then
+            noise_off
+            noise_on
+        fi
+        ;;
+    esac
 }
 noise_player="" recorder=""
 fault_cleanup() {
