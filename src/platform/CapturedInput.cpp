@@ -131,9 +131,11 @@ private:
                                           : CaptureClock::duration(kCommandWait);
     }
 
+    // Takes the caller's hold on the capture: from here only its own thread keeps it alive.
     void Abandon(std::shared_ptr<Capture> capture) {
         std::erase_if(abandoned_, [](const std::weak_ptr<Capture>& c) { return c.expired(); });
-        abandoned_.push_back(capture);
+        abandoned_.emplace_back(capture);
+        capture.reset();
     }
 
     // Only a new client of the sound server gets past a client library that deadlocked:
