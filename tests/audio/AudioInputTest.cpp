@@ -4,6 +4,7 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/PortAudioStream.h"
+#include "support/SaidLines.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -204,27 +205,7 @@ long RssKilobytes() {
     return -1;
 }
 
-// What the platform says, collected.
-class SaidLines {
-public:
-    SaidLines() {
-        platform::SetDiagnosticSinkForTesting([this](std::string_view line) {
-            const std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~SaidLines() { platform::SetDiagnosticSinkForTesting({}); }
-    int Count(const std::string& part) {
-        const std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
-            return l.find(part) != std::string::npos;
-        }));
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using testsupport::SaidLines;
 
 // Reads at the timer's pace for `duration`; the longest read, and how many succeeded.
 struct Ticks {

@@ -6,7 +6,9 @@
 #include "platform/Exceptions.h"
 #include "platform/StackGuard.h"
 
+#include "support/SaidLines.h"
 #include <gmock/gmock.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -359,27 +361,7 @@ private:
     bool firstRead_ = true;
 };
 
-// Collects what the platform says.
-class SaidLines {
-public:
-    SaidLines() {
-        platform::SetDiagnosticSinkForTesting([this](std::string_view line) {
-            const std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~SaidLines() { platform::SetDiagnosticSinkForTesting({}); }
-    int Count(const std::string& part) {
-        const std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
-            return l.find(part) != std::string::npos;
-        }));
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using testsupport::SaidLines;
 
 bool Eventually(const std::function<bool()>& condition) {
     const auto deadline = Clock::now() + 5s;
