@@ -81,12 +81,6 @@ TEST(MainWindow, ControlsAreFoundByNameWithTheirClassesAndState) {
     EXPECT_EQ(window.ControlByName("NoSuchControl"), nullptr);
 }
 
-TEST(MainWindow, WiringUsesTheControlsOwnEventNumbers) {
-    EXPECT_EQ(platform::PushButton::ClassInfo().EventNumber("Action"), 15);
-    EXPECT_EQ(wrapper_checkPlayMusicThread::ClassInfo().EventNumber("Run"), 0);
-    EXPECT_EQ(wrapper_SampleTimer::ClassInfo().EventNumber("Action"), 0);
-}
-
 TEST(MainWindow, InstanceReturnsTheOpenWindow) {
     StartedProgram program;
     EXPECT_EQ(MainWindow::Instance(), program.WindowPtr());
