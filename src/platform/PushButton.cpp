@@ -3,6 +3,7 @@
 #include "platform/Runtime.h"
 #include "platform/StackGuard.h"
 #include "platform/Window.h"
+#include "platform/internal/NativeAccess.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -108,8 +109,8 @@ void RectControl::ApplyWidgetState() {
 
 void RectControl::AttachToWindow(const std::shared_ptr<Window>& window) {
     Control::AttachToWindow(window);
-    if (widget_ && window->NativeWidget()) {
-        widget_->setParent(window->NativeWidget());
+    if (widget_ && NativeAccess::Widget(*window)) {
+        widget_->setParent(NativeAccess::Widget(*window));
         ApplyWidgetState();
     }
 }
@@ -165,7 +166,7 @@ void PushButton::Constructor() {
     CheckStack();
     auto button = std::make_unique<QPushButton>();
     QObject::connect(button.get(), &QPushButton::clicked, [this] { Clicked(); });
-    SetWidget(std::move(button));
+    NativeAccess::SetWidget(*this, std::move(button));
     ApplyFont();
 }
 
@@ -179,7 +180,7 @@ void PushButton::SetCaption(const std::string& caption) {
     RequireMainThread();
     CheckStack();
     caption_ = caption;
-    if (auto* button = static_cast<QPushButton*>(NativeWidget())) {
+    if (auto* button = static_cast<QPushButton*>(NativeAccess::Widget(*this))) {
         button->setText(QString::fromStdString(caption));
     }
 }
@@ -187,7 +188,7 @@ void PushButton::SetCaption(const std::string& caption) {
 void PushButton::SetDefault(bool v) {
     RequireMainThread();
     default_ = v;
-    if (auto* button = static_cast<QPushButton*>(NativeWidget())) {
+    if (auto* button = static_cast<QPushButton*>(NativeAccess::Widget(*this))) {
         button->setDefault(v);
         button->setAutoDefault(v);
     }
@@ -215,7 +216,7 @@ void PushButton::SetUnderline(bool v) {
 }
 
 void PushButton::ApplyFont() {
-    QWidget* w = NativeWidget();
+    QWidget* w = NativeAccess::Widget(*this);
     if (!w) {
         return;
     }

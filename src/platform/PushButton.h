@@ -10,6 +10,8 @@ class QWidget;
 
 namespace platform {
 
+struct NativeAccess;
+
 // A visible control of a window.
 class Control : public PaneChild {
 public:
@@ -69,14 +71,15 @@ public:
     void AttachToWindow(const std::shared_ptr<Window>& window) override;
     void DetachFromWindow() override;
 
-    QWidget* NativeWidget() const;
-
 protected:
-    // The widget is made by the subclass's Constructor and owned here.
-    void SetWidget(std::unique_ptr<QWidget> widget);
     void ApplyWidgetState();
 
 private:
+    friend struct NativeAccess;
+    QWidget* NativeWidget() const;
+    // The widget is made by the subclass's Constructor and owned here.
+    void SetWidget(std::unique_ptr<QWidget> widget);
+
     std::unique_ptr<QWidget> widget_;
     std::int64_t left_ = 0, top_ = 0, width_ = 80, height_ = 20, tabIndex_ = 0;
     bool lockLeft_ = true, lockTop_ = true, lockRight_ = false, lockBottom_ = false;
@@ -114,10 +117,11 @@ public:
     bool Underline() const { return underline_; }
     void SetUnderline(bool v);
 
-    // Platform side: the widget was clicked.
+private:
+    friend struct NativeAccess;
+    // The widget was clicked.
     void Clicked();
 
-private:
     void ApplyFont();
 
     std::string caption_;

@@ -7,6 +7,7 @@
 #include "platform/Sound.h"
 #include "platform/StackGuard.h"
 #include "platform/Window.h"
+#include "platform/internal/OpenWindows.h"
 
 #include <QApplication>
 #include <QThread>
@@ -31,7 +32,6 @@ struct RuntimeState {
     std::shared_ptr<RuntimeException> pending;
     bool failed = false;
     std::shared_ptr<Application> app;
-    std::vector<std::shared_ptr<Window>> windows;
     std::vector<std::function<void()>> finalizers;
     std::mutex sinkMutex;
     std::function<void(const ExceptionReport&)> sink;
@@ -130,7 +130,7 @@ void RunFrameworkInitialization(void (*lateStartup)()) {
 }
 
 void RuntimeRun() {
-    if (State().windows.empty()) {
+    if (internal::OpenWindows().empty()) {
         return;
     }
     // While the window opens, so that listening does not wait for it at the first Start.
@@ -153,7 +153,7 @@ void RuntimeAddFinalizer(std::function<void()> finalizer) {
 
 void RuntimePerformFinalizers() {
     auto& s = State();
-    s.windows.clear();
+    internal::ForgetOpenWindows();
     // A track still playing plays on to its end, with the windows already gone; only a
     // signal ends the process sooner.
     WaitForSoundsToEnd();
@@ -244,37 +244,4 @@ void SetExceptionReportSinkForTesting(std::function<void(const ExceptionReport&)
     s.sink = std::move(sink);
 }
 
-namespace detail {
-
-void AddOpenWindow(std::shared_ptr<Window> window) {
-    State().windows.push_back(std::move(window));
-}
-
-void WindowClosed(Window* window) {
-    auto& windows = State().windows;
-    auto it = std::find_if(windows.begin(), windows.end(),
-                           [window](const auto& w) { return w.get() == window; });
-    if (it == windows.end()) {
-        return;
-    }
-    // Released from the event loop, never inside the widget's own close handling.
-    std::shared_ptr<Window> closing = std::move(*it);
-    windows.erase(it);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [closing = std::move(closing)]() mutable {
-            BatonScope baton;
-            closing.reset();
-            if (State().windows.empty()) {
-                QCoreApplication::quit();
-            }
-        },
-        Qt::QueuedConnection);
-}
-
-std::span<const std::shared_ptr<Window>> OpenWindows() {
-    return State().windows;
-}
-
-} // namespace detail
 } // namespace platform

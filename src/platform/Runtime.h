@@ -80,11 +80,4 @@ void SetExceptionReportSinkForTesting(std::function<void(const ExceptionReport&)
 // RuntimeException, so system code cannot catch it by accident.
 struct ThreadStopSignal {};
 
-namespace detail {
-void AddOpenWindow(std::shared_ptr<Window> window);
-// Releases the framework's reference after the window's Close; quits after the last.
-void WindowClosed(Window* window);
-std::span<const std::shared_ptr<Window>> OpenWindows();
-} // namespace detail
-
 } // namespace platform

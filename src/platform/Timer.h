@@ -7,6 +7,8 @@
 
 namespace platform {
 
+struct NativeAccess;
+
 // A timer over QTimer. Run mode 0 off, 1 once, 2 repeating; period in milliseconds.
 // It never delivers Action before its window's Open, nor again while its previous
 // Action is still running (a modal box inside a tick).
@@ -30,10 +32,11 @@ public:
     void WindowOpened() override;
     void DetachFromWindow() override;
 
-    // Platform side: one period has passed.
+private:
+    friend struct NativeAccess;
+    // One period has passed.
     void Fire();
 
-private:
     void Reschedule();
 
     struct Impl;

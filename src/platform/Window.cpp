@@ -2,6 +2,8 @@
 
 #include "platform/PaneChild.h"
 #include "platform/Runtime.h"
+#include "platform/internal/NativeAccess.h"
+#include "platform/internal/OpenWindows.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -19,7 +21,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override {
         event->accept();
-        owner_.HandleCloseRequest();
+        NativeAccess::CloseRequest(owner_);
     }
 
 private:
@@ -117,7 +119,7 @@ void Window::Constructor() {
         return;
     }
     impl_->widget = std::make_unique<WindowWidget>(*this);
-    detail::AddOpenWindow(std::static_pointer_cast<Window>(shared_from_this()));
+    internal::AddOpenWindow(std::static_pointer_cast<Window>(shared_from_this()));
     RaiseClassEvent(*this, "Layout");
     RaiseClassEvent(*this, "CreateControls");
     ApplyGeometry();
@@ -155,7 +157,7 @@ void Window::HandleCloseRequest() {
     }
     closed_ = true;
     RaiseClassEvent(*this, "Close");
-    detail::WindowClosed(this);
+    internal::WindowClosed(this);
 }
 
 void Window::AddControl(const std::string& name, const std::shared_ptr<PaneChild>& control) {
@@ -295,7 +297,7 @@ void Window::SetBackgroundColor(Color v) {
 
 std::shared_ptr<Window> GetImplicitWindow(std::string_view className) {
     CheckStack();
-    for (const auto& window : detail::OpenWindows()) {
+    for (const auto& window : internal::OpenWindows()) {
         if (window->Class().name == className && window->IsOpen()) {
             return window;
         }

@@ -15,6 +15,8 @@ class QWidget;
 
 namespace platform {
 
+struct NativeAccess;
+
 class PaneChild;
 
 // A top-level window over a QWidget. Constructor() builds it: the Layout and
@@ -86,12 +88,13 @@ public:
     bool MenuBarVisible() const { return menuBarVisible_; }
     void SetMenuBarVisible(bool v) { menuBarVisible_ = v; }
 
-    // Platform side: the widget that controls are placed on (nil before Constructor).
+private:
+    friend struct NativeAccess;
+    // The widget that controls are placed on (nil before Constructor).
     QWidget* NativeWidget() const;
-    // Platform side: the close button or Close() was used.
+    // The close button or Close() was used.
     void HandleCloseRequest();
 
-private:
     void ApplyGeometry();
     void ApplyFlags();
     void ApplyBackground();

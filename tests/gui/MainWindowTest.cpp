@@ -5,6 +5,8 @@
 #include "platform/Baton.h"
 #include "platform/Runtime.h"
 #include "platform/StackGuard.h"
+#include "platform/internal/NativeAccess.h"
+#include "platform/internal/OpenWindows.h"
 #include "support/ReportLog.h"
 #include "support/ScriptedInput.h"
 #include "support/StartedProgram.h"
@@ -24,13 +26,13 @@ namespace {
 using testsupport::StartedProgram;
 
 QPushButton* ButtonWidget(MainWindow& window) {
-    return window.NativeWidget()->findChild<QPushButton*>();
+    return platform::NativeAccess::Widget(window)->findChild<QPushButton*>();
 }
 
 TEST(MainWindow, OpensWithItsDesignedLook) {
     StartedProgram program;
     MainWindow& window = program.Window();
-    QWidget* widget = window.NativeWidget();
+    QWidget* widget = platform::NativeAccess::Widget(window);
     ASSERT_NE(widget, nullptr);
     EXPECT_TRUE(widget->isVisible());
     EXPECT_EQ(widget->windowTitle(), "Zelim");
@@ -84,7 +86,7 @@ TEST(MainWindow, ControlsAreFoundByNameWithTheirClassesAndState) {
 TEST(MainWindow, InstanceReturnsTheOpenWindow) {
     StartedProgram program;
     EXPECT_EQ(MainWindow::Instance(), program.WindowPtr());
-    EXPECT_EQ(platform::detail::OpenWindows().size(), 1u);
+    EXPECT_EQ(platform::internal::OpenWindows().size(), 1u);
 }
 
 TEST(MainWindow, OneClickReachesTheButtonHandlerOnce) {
@@ -116,7 +118,7 @@ TEST(MainWindow, ClosingEndsTheEventLoopAndReleasesTheWindow) {
         weak = program.WindowPtr();
         program.Window().Close();
         EXPECT_FALSE(program.Window().IsOpen());
-        EXPECT_TRUE(platform::detail::OpenWindows().empty());
+        EXPECT_TRUE(platform::internal::OpenWindows().empty());
     }
     EXPECT_TRUE(weak.expired()) << "the framework released the closed window";
 }

@@ -5,6 +5,7 @@
 #include "platform/Baton.h"
 #include "platform/StackGuard.h"
 #include "platform/Window.h"
+#include "platform/internal/OpenWindows.h"
 #include "support/ReportLog.h"
 #include "support/StartedProgram.h"
 #include "window/MainWindow.h"
@@ -33,7 +34,7 @@ struct LoopProbe {
             if (inspect) {
                 inspect();
             }
-            const auto open = platform::detail::OpenWindows();
+            const auto open = platform::internal::OpenWindows();
             std::vector<std::shared_ptr<platform::Window>> windows(open.begin(), open.end());
             for (const auto& window : windows) {
                 window->Close();
@@ -62,7 +63,7 @@ RunOutcome RunWholeProgram(std::function<void()> inspect = {}) {
         outcome.reports.push_back(r);
         if (r.where == "start-up") {
             outcome.appRegisteredAtReport = platform::GetAppObject() != nullptr;
-            outcome.windowOpenAtReport = !platform::detail::OpenWindows().empty();
+            outcome.windowOpenAtReport = !platform::internal::OpenWindows().empty();
         }
     });
     outcome.status = RunProgram();
@@ -80,9 +81,10 @@ TEST(Startup, NormalRunOpensOneWindowAndExitsWithZero) {
         EXPECT_EQ(app, App::Instance());
         EXPECT_TRUE(app->HiDPIDeclaredAtCreation());
         EXPECT_EQ(app->Version(), (platform::VersionData{1, 0, 0, 0, 0, "", "", ""}));
-        ASSERT_EQ(platform::detail::OpenWindows().size(), 1u);
-        EXPECT_EQ(platform::detail::OpenWindows()[0], MainWindow::Instance());
-        EXPECT_EQ(platform::detail::OpenWindows().size(), 1u) << "Instance() made a second window";
+        ASSERT_EQ(platform::internal::OpenWindows().size(), 1u);
+        EXPECT_EQ(platform::internal::OpenWindows()[0], MainWindow::Instance());
+        EXPECT_EQ(platform::internal::OpenWindows().size(), 1u)
+            << "Instance() made a second window";
         // App's Open ran before any reading can be taken.
         ASSERT_EQ(app->SampleArray->Ubound(), 300);
         EXPECT_EQ(app->SampleArraySum, 3010.0);
@@ -106,7 +108,7 @@ TEST(Startup, ExceptionPendingFromAnInitializerStopsEverything) {
     platform::RuntimePerformInitializers(table);
     Main();
     EXPECT_EQ(platform::GetAppObject(), nullptr);
-    EXPECT_TRUE(platform::detail::OpenWindows().empty());
+    EXPECT_TRUE(platform::internal::OpenWindows().empty());
     platform::RuntimePerformFinalizers();
     EXPECT_EQ(platform::RuntimeExit(), 1);
     EXPECT_TRUE(failingInitRan);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "platform/internal/NativeAccess.h"
 #include "support/RuntimeTest.h"
 
 #include <gtest/gtest.h>
@@ -272,7 +273,8 @@ TEST_F(PropertyListTest, AMalformedListChangesNothingOnTheTarget) {
         EXPECT_EQ(target->Top(), 0) << c.what;
         EXPECT_EQ(target->Caption(), "") << c.what;
         EXPECT_FALSE(target->Default()) << c.what;
-        EXPECT_EQ(target->NativeWidget()->geometry(), QRect(0, 0, 80, 20)) << c.what;
+        EXPECT_EQ(platform::NativeAccess::Widget(*target)->geometry(), QRect(0, 0, 80, 20))
+            << c.what;
     }
 }
 
@@ -303,7 +305,7 @@ TEST_F(PropertyListTest, ButtonListLandsInTheButtonAndItsWidget) {
     EXPECT_TRUE(button->Enabled());
     EXPECT_TRUE(button->Visible());
 
-    auto* widget = qobject_cast<QPushButton*>(button->NativeWidget());
+    auto* widget = qobject_cast<QPushButton*>(platform::NativeAccess::Widget(*button));
     ASSERT_NE(widget, nullptr);
     EXPECT_EQ(widget->text(), QStringLiteral("Start"));
     EXPECT_EQ(widget->geometry(), QRect(94, 72, 121, 53));

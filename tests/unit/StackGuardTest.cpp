@@ -7,6 +7,7 @@
 #include "platform/Runtime.h"
 #include "platform/Thread.h"
 
+#include "platform/internal/NativeAccess.h"
 #include "support/ReportLog.h"
 #include "support/RuntimeTest.h"
 #include "support/TestThread.h"
@@ -155,16 +156,16 @@ TEST_F(StackGuardTest, TheEntryIntoAnEventHandlerIsChecked) {
     platform::RuntimeAddEventHandler(
         *button, platform::PushButton::ClassInfo().EventNumber("Action"),
         platform::RuntimeCreateDelegate(&ButtonTarget::Action, target, "( PushButton )"));
-    button->Clicked();
+    platform::NativeAccess::Click(*button);
     ASSERT_EQ(target->actions, 1);
     platform::FailStackCheckAfter(0);
-    button->Clicked();
+    platform::NativeAccess::Click(*button);
     EXPECT_EQ(target->actions, 1);
     const auto got = reports.Reports();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].className, "StackOverflowException");
     EXPECT_NE(got[0].where.find("Action"), std::string::npos) << got[0].where;
-    button->Clicked();
+    platform::NativeAccess::Click(*button);
     EXPECT_EQ(target->actions, 2) << "the hook raised once";
 }
 
