@@ -35,7 +35,7 @@ void SetAudioInputDeviceFactoryForTesting(AudioInputDeviceFactory factory) {
 }
 
 std::int64_t BytesPerFrame(std::int64_t channels, std::int64_t sampleFormat) {
-    if (channels <= 0 || (sampleFormat & paNonInterleaved) != 0) {
+    if (channels <= 0 || (static_cast<PaSampleFormat>(sampleFormat) & paNonInterleaved) != 0) {
         return 0;
     }
     switch (sampleFormat) {
