@@ -8,6 +8,7 @@
 #include "support/EventLoop.h"
 #include "support/ReportLog.h"
 #include "support/StartedProgram.h"
+#include "support/TempBundle.h"
 #include "support/TestSupport.h"
 #include "window/MainWindow.h"
 
@@ -24,21 +25,16 @@ namespace fs = std::filesystem;
 class EndToEnd : public ::testing::Test {
 protected:
     EndToEnd() {
-        fs::create_directories(bundle_.Path() / "bin");
-        fs::create_directories(bundle_.Path() / "Resources");
-        testsupport::MakeToneMp3(bundle_.Path() / "Resources" / "Local_Forecast_Elevator.mp3", 1.5,
+        testsupport::MakeToneMp3(bundle_.ResourcesFolder() / "Local_Forecast_Elevator.mp3", 1.5,
                                  440);
-        testsupport::MakeToneMp3(bundle_.Path() / "Resources" / "Elevator_Bossa_Nova.mp3", 1.5,
-                                 660);
-        platform::SetExecutablePathForTesting(bundle_.Path() / "bin" / "zelim");
+        testsupport::MakeToneMp3(bundle_.ResourcesFolder() / "Elevator_Bossa_Nova.mp3", 1.5, 660);
     }
-    ~EndToEnd() override { platform::SetExecutablePathForTesting({}); }
 
-    testsupport::TempDir bundle_;
+    testsupport::TempBundle bundle_;
 };
 
 TEST_F(EndToEnd, SilenceInTheRoomPlaysOneTrackToItsEnd) {
-    audiotest::SpeakersRecording speakers(bundle_.Path() / "speakers.raw", 11.0);
+    audiotest::SpeakersRecording speakers(bundle_.Root() / "speakers.raw", 11.0);
     testsupport::StartedProgram program;
     testsupport::ReportLog reports;
     MainWindow& window = program.Window();
@@ -74,7 +70,7 @@ TEST_F(EndToEnd, PinkNoiseInTheRoomKeepsZelimSilent) {
     audiotest::Background noise(
         "sox -q -n -r 44100 -c 1 -b 16 -t raw - synth 13 pinknoise gain -30 | "
         "pacat --device=room --format=s16le --rate=44100 --channels=1 --raw");
-    audiotest::SpeakersRecording speakers(bundle_.Path() / "speakers.raw", 12.0);
+    audiotest::SpeakersRecording speakers(bundle_.Root() / "speakers.raw", 12.0);
     testsupport::StartedProgram program;
     MainWindow& window = program.Window();
     App& app = program.Application();

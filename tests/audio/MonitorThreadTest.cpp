@@ -9,6 +9,7 @@
 #include "support/ReportLog.h"
 #include "support/ScriptedInput.h"
 #include "support/StartedProgram.h"
+#include "support/TempBundle.h"
 #include "support/TestSupport.h"
 #include "window/MainWindow.h"
 
@@ -52,9 +53,6 @@ protected:
     static void TearDownTestSuite() { tracks_.reset(); }
 
     MonitorThread() : scripted_(input_) {
-        fs::create_directories(bundle_.Path() / "bin");
-        fs::create_directories(resources());
-        platform::SetExecutablePathForTesting(bundle_.Path() / "bin" / "zelim");
         // Readings of exactly 7: far too loud for the quiet test to write the flag, and
         // unlike the 10s of a refill, so a refill shows in the oldest entry.
         input_->next = [](float* frames, std::int64_t count) -> std::int64_t {
@@ -63,9 +61,7 @@ protected:
             return 0;
         };
     }
-    ~MonitorThread() override { platform::SetExecutablePathForTesting({}); }
-
-    fs::path resources() const { return bundle_.Path() / "Resources"; }
+    fs::path resources() const { return bundle_.ResourcesFolder(); }
     void Install(const char* fixture, const char* name) {
         fs::copy_file(tracks_->Path() / fixture, resources() / name);
     }
@@ -96,7 +92,7 @@ protected:
     }
 
     static inline std::unique_ptr<testsupport::TempDir> tracks_;
-    testsupport::TempDir bundle_;
+    testsupport::TempBundle bundle_;
     std::shared_ptr<testsupport::ScriptedInput> input_ =
         std::make_shared<testsupport::ScriptedInput>();
     testsupport::ScriptedInputScope scripted_;

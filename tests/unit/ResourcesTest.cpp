@@ -4,6 +4,7 @@
 #include "platform/FolderItem.h"
 #include "platform/Sound.h"
 #include "platform/StackGuard.h"
+#include "support/TempBundle.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -38,20 +39,12 @@ std::string Head(const fs::path& file, std::size_t bytes) {
 // A bundle laid out as installed: T/bin/zelim and T/Resources.
 class Bundle : public ::testing::Test {
 protected:
-    Bundle() {
-        fs::create_directories(root_.Path() / "bin");
-        WriteFile(root_.Path() / "bin" / "zelim", "");
-        platform::SetExecutablePathForTesting(root_.Path() / "bin" / "zelim");
-    }
-    ~Bundle() override {
-        platform::SetExecutablePathForTesting({});
-        platform::ResetStackCheckForTesting();
-    }
-    fs::path Root() const { return root_.Path(); }
-    fs::path Resources() const { return root_.Path() / "Resources"; }
+    ~Bundle() override { platform::ResetStackCheckForTesting(); }
+    fs::path Root() const { return bundle_.Root(); }
+    fs::path Resources() const { return bundle_.ResourcesFolder(); }
 
 private:
-    testsupport::TempDir root_;
+    testsupport::TempBundle bundle_{testsupport::TempBundle::Resources::Missing};
 };
 
 TEST_F(Bundle, ResourcesIsTheFolderBesideTheExecutablesFolder) {
