@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -29,6 +30,9 @@ constexpr double kBufferSeconds = 0.032;
 constexpr auto kSlice = std::chrono::milliseconds(50);
 constexpr auto kMinWait = std::chrono::microseconds(8000);
 constexpr auto kMaxWait = std::chrono::microseconds(16000);
+// A restart after an overflow gives a live device a whole buffer of room; restarts that
+// overflow again for this long do not run.
+constexpr auto kOverflowingLimit = std::chrono::milliseconds(250);
 
 bool FitsInt(std::int64_t value) {
     return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
@@ -101,6 +105,7 @@ public:
         if (stream_ == nullptr) {
             return paBadStreamPtr;
         }
+        overflowingSince_.reset();
         return Pa_StartStream(stream_);
     }
 
@@ -109,6 +114,12 @@ public:
     // PortAudio's own blocking read spins on ALSA's pulse plugin (a tenth of a core): the
     // frames are waited for here, asleep, and read once they are all in. Waits a slice at
     // most, so that its capture can see to a Stop in between: paTimedOut then.
+    //
+    // After an overflow, PortAudio's read restarts the device until frames come, without
+    // end: on PipeWire with its server gone every restart succeeds, overflows at once and
+    // leaves messages queued for the dead connection, megabytes a second. The availability
+    // query restarts it once per call instead; a device that overflows at every restart for
+    // a while has lost its server.
     std::int64_t Read(void* buffer, std::int64_t frameCount) override {
         if (stream_ == nullptr) {
             return paBadStreamPtr;
@@ -117,21 +128,31 @@ public:
             return paBadBufferPtr;
         }
         static_assert(sizeof(unsigned long) >= sizeof(std::int64_t));
-        const auto until = std::chrono::steady_clock::now() + kSlice;
+        const auto now = [] { return std::chrono::steady_clock::now(); };
+        const auto until = now() + kSlice;
         for (;;) {
             const long available = Pa_GetStreamReadAvailable(stream_);
-            // After an overflow PortAudio's read restarts the capture and waits for frames.
-            if (available >= frameCount || available == paInputOverflowed) {
+            if (available == paInputOverflowed) {
+                if (!overflowingSince_) {
+                    overflowingSince_ = now();
+                } else if (now() - *overflowingSince_ > kOverflowingLimit) {
+                    overflowingSince_.reset();
+                    return paDeviceUnavailable;
+                }
+            } else if (available >= 0) {
+                overflowingSince_.reset();
+            }
+            if (available >= frameCount) {
                 return Pa_ReadStream(stream_, buffer, static_cast<unsigned long>(frameCount));
             }
-            if (available < 0) {
+            if (available < 0 && available != paInputOverflowed) {
                 return available;
             }
-            if (std::chrono::steady_clock::now() >= until) {
+            if (now() >= until) {
                 return paTimedOut;
             }
-            const auto missing =
-                std::chrono::duration<double>(static_cast<double>(frameCount - available) / rate_);
+            const auto missing = std::chrono::duration<double>(
+                static_cast<double>(frameCount - std::max(available, 0L)) / rate_);
             std::this_thread::sleep_for(
                 std::clamp(std::chrono::duration_cast<std::chrono::microseconds>(missing), kMinWait,
                            kMaxWait));
@@ -168,6 +189,7 @@ private:
     std::shared_ptr<PortAudioSystem> system_;
     PaStream* stream_ = nullptr;
     double rate_ = 44100;
+    std::optional<std::chrono::steady_clock::time_point> overflowingSince_;
 };
 
 } // namespace
