@@ -38,23 +38,26 @@ constexpr std::int64_t kFloat32 = 1;
 constexpr std::int64_t kFrames = 400;
 constexpr auto kPeriod = 16ms;
 
-// The stream as the application opens it: mono float32 at 44100 Hz.
+// Opens the stream as the application does, mono float32 at 44100 Hz, and starts it. The
+// capture runs by itself from Start on; reads fail at once until its first frames are in,
+// so this waits for them.
+void StartListening(platform::PortAudioStream& stream) {
+    ASSERT_EQ(stream.OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
+    ASSERT_EQ(stream.Start(), 0);
+    std::vector<float> frames(kFrames);
+    ASSERT_TRUE(audiotest::WaitFor(
+        [&] {
+            std::this_thread::sleep_for(kPeriod);
+            return stream.Read(frames.data(), kFrames) == 0;
+        },
+        5s))
+        << "the microphone delivered nothing";
+}
+
+// The stream as the application opens it, delivering.
 class Microphone : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(stream_.OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
-        ASSERT_EQ(stream_.Start(), 0);
-        // The capture runs by itself from Start on; reads fail at once until its first
-        // frames are in.
-        std::vector<float> frames(kFrames);
-        ASSERT_TRUE(audiotest::WaitFor(
-            [&] {
-                std::this_thread::sleep_for(kPeriod);
-                return stream_.Read(frames.data(), kFrames) == 0;
-            },
-            3s))
-            << "the microphone delivered nothing";
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartListening(stream_)); }
 
     // One reading, as the application's 16 ms timer takes it.
     double Reading() {
@@ -238,13 +241,6 @@ Ticks ReadFor(platform::PortAudioStream& stream, Clock::duration duration,
     return ticks;
 }
 
-void StartListening(platform::PortAudioStream& stream) {
-    ASSERT_EQ(stream.OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
-    ASSERT_EQ(stream.Start(), 0);
-    ASSERT_GT(ReadFor(stream, 5s, [](double) { return true; }).succeeded, 0)
-        << "the microphone delivered nothing";
-}
-
 // The server dies under a listening stream, as in a crash (KILL) or `systemctl --user
 // restart` (TERM), and comes back: every read fails within the deadline meanwhile, memory
 // stays flat, it is said once each way, and a tone in the room is heard again within 3 s of
@@ -255,7 +251,7 @@ TEST_P(ServerKilled, ReadsFailWithinTheDeadlineAndResumeWhenItIsBack) {
     ServerControl server;
     SaidLines said;
     platform::PortAudioStream stream;
-    StartListening(stream);
+    ASSERT_NO_FATAL_FAILURE(StartListening(stream));
     ReadFor(stream, 1s);
     const long rssBefore = RssKilobytes();
 
@@ -360,17 +356,8 @@ TEST(MicrophoneStream, ReachesTheServerThroughItsFlavoursAlsaPlugin) {
     const std::string flavour =
         audiotest::Output("cat '" + (testsupport::AudioServerDir() / "flavour").string() + "'");
     platform::PortAudioStream stream;
-    ASSERT_EQ(stream.OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
-    ASSERT_EQ(stream.Start(), 0);
-    // The plugin is loaded once the capture delivers: reads fail at once until then.
-    std::vector<float> frames(kFrames);
-    ASSERT_TRUE(audiotest::WaitFor(
-        [&] {
-            std::this_thread::sleep_for(kPeriod);
-            return stream.Read(frames.data(), kFrames) == 0;
-        },
-        3s))
-        << "the microphone delivered nothing";
+    // The plugin is loaded once the capture delivers.
+    ASSERT_NO_FATAL_FAILURE(StartListening(stream));
     const std::string maps = audiotest::Output("cat /proc/" + std::to_string(getpid()) + "/maps");
     const bool pulse = maps.find("libasound_module_pcm_pulse.so") != std::string::npos;
     const bool pipewire = maps.find("libasound_module_pcm_pipewire.so") != std::string::npos;

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <span>
@@ -345,20 +346,57 @@ TEST_F(PropertyListTest, WindowListLandsInTheWindow) {
     EXPECT_EQ(window.DefaultLocation(), 0);
 }
 
-TEST_F(PropertyListTest, ThreadAndTimerListsLandInTheirObjects) {
-    platform::Thread thread;
-    thread.SetPriority(1);
-    thread.SetStackSize(4096);
-    platform::SetProperties(thread, kCheckPlayMusicThreadList);
-    EXPECT_EQ(thread.Priority(), 5);
-    EXPECT_EQ(thread.StackSize(), 0);
+// Some defaults equal the lists' values: a property preset away from its value shows the
+// list set it.
+struct IntegerLanding {
+    const char* name;
+    std::function<void(platform::Object&)> preset;
+    std::function<std::int64_t(const platform::Object&)> read;
+    std::int64_t expected;
+};
 
-    platform::Timer timer;
-    timer.SetRunMode(0);
-    timer.SetPeriod(1000);
-    platform::SetProperties(timer, kSampleTimerList);
-    EXPECT_EQ(timer.RunMode(), 2);
-    EXPECT_EQ(timer.Period(), 42);
+template <class T>
+IntegerLanding Lands(const char* name, void (T::*set)(std::int64_t), std::int64_t (T::*get)() const,
+                     std::int64_t before, std::int64_t expected) {
+    return {name, [set, before](platform::Object& o) { (dynamic_cast<T&>(o).*set)(before); },
+            [get](const platform::Object& o) { return (dynamic_cast<const T&>(o).*get)(); },
+            expected};
+}
+
+struct LandingCase {
+    const char* what;
+    platform::Object& target;
+    Bytes list;
+    std::vector<IntegerLanding> properties;
+};
+
+TEST_F(PropertyListTest, ThreadAndTimerListsLandInTheirObjects) {
+    using platform::Thread;
+    using platform::Timer;
+    Thread thread;
+    Timer timer;
+    const LandingCase cases[] = {
+        {"checkPlayMusicThread",
+         thread,
+         kCheckPlayMusicThreadList,
+         {Lands("Priority", &Thread::SetPriority, &Thread::Priority, 1, 5),
+          Lands("StackSize", &Thread::SetStackSize, &Thread::StackSize, 4096, 0)}},
+        {"SampleTimer",
+         timer,
+         kSampleTimerList,
+         {Lands("RunMode", &Timer::SetRunMode, &Timer::RunMode, 0, 2),
+          Lands("Period", &Timer::SetPeriod, &Timer::Period, 1000, 42)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& p : c.properties) {
+            p.preset(c.target);
+        }
+        platform::SetProperties(c.target, c.list);
+        for (const auto& p : c.properties) {
+            EXPECT_EQ(p.read(c.target), p.expected) << p.name;
+        }
+    }
 }
 
 // The four lists through the one path, on the window's own control classes.
