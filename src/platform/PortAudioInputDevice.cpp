@@ -69,7 +69,11 @@ public:
         if (flags < 0) {
             return paInvalidFlag;
         }
-        const PaDeviceIndex device = Pa_GetDefaultInputDevice();
+        PaDeviceIndex device = Pa_GetDefaultInputDevice();
+        if (device == paNoDevice) {
+            PortAudioSystem::ListAgainIfNone(true);
+            device = Pa_GetDefaultInputDevice();
+        }
         const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
         if (info == nullptr) {
             // Said once: the caller may try again at every start and hear only silence.

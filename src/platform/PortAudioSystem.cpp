@@ -6,6 +6,7 @@
 #include <jack/jack.h>
 #include <portaudio.h>
 
+#include <chrono>
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
@@ -55,8 +56,13 @@ struct Registry {
     std::mutex mutex;
     bool tried = false;
     int error = paNoError;
+    bool initialised = false;
+    std::chrono::steady_clock::time_point listedAt{};
     std::shared_ptr<PortAudioSystem> system; // the process-wide lease, dropped at exit
 };
+
+// Listing the devices again probes every one of them: a second or more.
+constexpr auto kListAgainAfter = std::chrono::seconds(3);
 
 // Never destroyed: a capture thread abandoned in a client library may still come back into
 // Acquire while the process exits.
@@ -90,6 +96,8 @@ std::shared_ptr<PortAudioSystem> PortAudioSystem::Acquire(int& error) {
         SilenceAudioLibraries();
         registry.error = Pa_Initialize();
         SilenceAudioLibraries();
+        registry.initialised = registry.error == paNoError;
+        registry.listedAt = std::chrono::steady_clock::now();
         if (registry.error == paNoError) {
             registry.system = std::make_shared<PortAudioSystem>(Token{});
         } else {
@@ -99,6 +107,32 @@ std::shared_ptr<PortAudioSystem> PortAudioSystem::Acquire(int& error) {
     }
     error = registry.error;
     return registry.system;
+}
+
+void PortAudioSystem::ListAgainIfNone(bool input) {
+    Registry& registry = TheRegistry();
+    const std::lock_guard lock(registry.mutex);
+    // The registry's lease and the caller's: no stream is open, and no one gets a lease
+    // while the registry is held.
+    if (!registry.system || registry.system.use_count() > 2) {
+        return;
+    }
+    if (registry.initialised &&
+        (input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice()) != paNoDevice) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - registry.listedAt < kListAgainAfter) {
+        return;
+    }
+    registry.listedAt = now;
+    if (registry.initialised) {
+        PinAlsaPlugins();
+        (void)Pa_Terminate();
+    }
+    SilenceAudioLibraries();
+    registry.initialised = Pa_Initialize() == paNoError;
+    SilenceAudioLibraries();
 }
 
 bool PortAudioSystem::CanOpen(int device, bool input) {
@@ -126,6 +160,11 @@ void PortAudioSystem::PrepareInBackground() {
 }
 
 PortAudioSystem::~PortAudioSystem() {
+    // The registry is not held here: the last lease is only dropped where no one can list
+    // the devices again (the caller of a listing holds one).
+    if (!TheRegistry().initialised) {
+        return; // a listing again that could not initialise left nothing to end
+    }
     PinAlsaPlugins();
     if (const PaError error = Pa_Terminate(); error != paNoError) {
         Say(std::string("sound did not shut down cleanly (") + Pa_GetErrorText(error) + ")");

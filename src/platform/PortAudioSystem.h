@@ -29,6 +29,12 @@ public:
     PortAudioSystem(const PortAudioSystem&) = delete;
     PortAudioSystem& operator=(const PortAudioSystem&) = delete;
 
+    // When PortAudio lists no default device for the direction, lists the devices again, at
+    // most every few seconds: a sound server that was down when PortAudio started may be up
+    // now. That means re-initialising PortAudio, which would close every stream: it happens
+    // only while the caller's lease is the only one. The caller asks for its device again.
+    static void ListAgainIfNone(bool input);
+
     // False when the device is an ALSA one that opens but cannot be waited on: PipeWire's
     // plugin opens without a server, and PortAudio then aborts the process on an assertion
     // instead of failing the open. Such a device is as good as gone.
