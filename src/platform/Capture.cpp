@@ -94,8 +94,9 @@ void Capture::Run() {
     openResult_ = Unlocked(lock, open);
     open_ = *openResult_ == paNoError;
     changed_.notify_all();
-    // A first open that fails ends the capture, unless it replaces one that did open.
-    const bool serve = open_ || reopen_;
+    // A first open that fails ends the capture, unless it replaces one that did open or its
+    // device is only out of reach for now.
+    const bool serve = open_ || reopen_ || *openResult_ == paUnanticipatedHostError;
     while (serve && want_ != Want::Quit) {
         if (stopDone_ < stopWanted_) {
             std::int64_t code = paNoError;
@@ -113,6 +114,13 @@ void Capture::Run() {
             continue;
         }
         if (!open_) {
+            // Answered now, not after the pause: Start returns while the device is away, and
+            // the capture starts once it opens.
+            if (startDone_ < startWanted_) {
+                startResult_ = paNoError;
+                startDone_ = startWanted_;
+                changed_.notify_all();
+            }
             // Nothing retries without a pause: a device that fails at once costs one open a
             // pause, whatever its error.
             if (Pause(lock, CaptureTimes::kRetryPause)) {

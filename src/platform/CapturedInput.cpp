@@ -80,7 +80,9 @@ public:
             Abandon(std::move(capture));
             return paTimedOut;
         }
-        if (*opened != paNoError) {
+        if (*opened == paUnanticipatedHostError) {
+            report_->Gone(); // the capture keeps trying
+        } else if (*opened != paNoError) {
             capture->Quit(CaptureClock::duration::zero());
             return *opened;
         }

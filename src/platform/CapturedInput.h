@@ -20,9 +20,12 @@ namespace platform {
 //   do not wait for a device call that is already stuck.
 // When the device fails, the capture closes it, says once that the microphone is gone, and
 // reopens it after a pause, again and again, until it delivers; then it says once that it
-// is back. A device call that never returns is abandoned on its thread (never joined nor
-// closed): a new device from `blockingDevices` takes its place. At most a few abandoned
-// captures live at once, so a device that wedges again and again cannot make memory grow.
+// is back. A first open that fails with paUnanticipatedHostError (the device is there but
+// out of reach, its sound server gone) is treated alike: Open succeeds and Start does not
+// wait. Any other failed first open is returned and not retried. A device call that never
+// returns is abandoned on its thread (never joined nor closed): a new device from
+// `blockingDevices` takes its place. At most a few abandoned captures live at once, so a
+// device that wedges again and again cannot make memory grow.
 std::unique_ptr<AudioInputDevice> MakeCapturedInput(AudioInputDeviceFactory blockingDevices);
 
 // The times above, for the tests.

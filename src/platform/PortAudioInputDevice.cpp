@@ -80,8 +80,10 @@ public:
             SayOnce("there is no microphone (no default audio input device)");
             return paDeviceUnavailable;
         }
+        // A device that PortAudio listed but cannot open now has lost its sound server (or
+        // another client holds it): out of reach, which the capture retries.
         if (!detail::PortAudioSystem::CanOpen(device, true)) {
-            return paDeviceUnavailable;
+            return paUnanticipatedHostError;
         }
         PaStreamParameters input{};
         input.device = device;
@@ -101,7 +103,9 @@ public:
         }
         if (error != paNoError) {
             stream_ = nullptr;
-            return error;
+            // PortAudio's words for an ALSA device that would not open (busy, or otherwise).
+            const bool unopened = error == paDeviceUnavailable || error == paBadIODeviceCombination;
+            return unopened ? paUnanticipatedHostError : error;
         }
         system_ = std::move(system);
         return paNoError;

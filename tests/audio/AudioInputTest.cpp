@@ -281,6 +281,45 @@ TEST_P(ServerKilled, ReadsFailWithinTheDeadlineAndResumeWhenItIsBack) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, ServerKilled, ::testing::Values("KILL", "TERM"));
 
+// Start pressed while the server is dead makes a new stream, as the application does: it
+// opens and starts without waiting, its reads fail within the deadline, it says once that
+// the microphone is gone, and a tone in the room is heard within 3 s of the server's return.
+class ServerKilledBeforeStart : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ServerKilledBeforeStart, ANewStreamListensOnceTheServerIsBack) {
+    ServerControl server;
+    SaidLines said;
+    {
+        platform::PortAudioStream first; // PortAudio lists the microphone while it is there
+        ASSERT_NO_FATAL_FAILURE(StartListening(first));
+    }
+    server.Do("kill", GetParam());
+    platform::PortAudioStream stream;
+    const auto begin = Clock::now();
+    ASSERT_EQ(stream.OpenDefaultStream(1, 0, kFloat32, 44100.0, 10240, 0), 0);
+    ASSERT_EQ(stream.Start(), 0);
+    EXPECT_LT(Seconds(Clock::now() - begin), 0.5) << "Open or Start waited for the dead server";
+    const Ticks dead = ReadFor(stream, 3s);
+    EXPECT_EQ(dead.succeeded, 0) << "reads succeeded without a server";
+    EXPECT_LT(dead.longest, 0.75 + 0.25) << "a read outlived the deadline";
+
+    server.Do("restart");
+    const auto back = Clock::now();
+    testsupport::TempDir dir;
+    audiotest::MakeToneWav(dir.Path() / "tone.wav", 0.0, 5.0, 1000, 0.5);
+    Background player(audiotest::PlayIntoRoom(dir.Path() / "tone.wav"));
+    const Ticks resumed = ReadFor(stream, 7s, [](double level) { return level > 0.1; });
+    const double after = Seconds(Clock::now() - back);
+    std::printf("the tone was read %.2f s after the server came back\n", after);
+    EXPECT_GT(resumed.loudest, 0.1) << "the microphone never came back";
+    EXPECT_LT(after, 3.0 + 1.5); // and the player's own start on a busy machine
+    EXPECT_LT(resumed.longest, 0.75 + 0.25);
+    EXPECT_EQ(said.Count("the microphone is gone"), 1);
+    EXPECT_EQ(said.Count("the microphone is back"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ServerKilledBeforeStart, ::testing::Values("KILL", "TERM"));
+
 // A microphone that delivers nothing from the start: Start returns at once, every read fails
 // within the deadline, and reading goes on once it delivers.
 TEST(MicrophoneStream, AStalledSourceBeforeTheFirstReadFailsEachReadWithinTheDeadline) {

@@ -279,6 +279,7 @@ struct Script {
     std::condition_variable changed;
     Mode mode = Mode::Deliver;
     bool openFails = false;
+    std::int64_t openFailure = kDeviceUnavailable; // the code of a failing open
     // The first Read of each opened device waits this long: a host that is slow to start.
     Clock::duration firstReadDelay{};
     std::int64_t readCode = 0; // code of a delivering read: 0, or an overflow
@@ -315,7 +316,7 @@ public:
         ++script_->opens;
         rate_ = rate;
         firstRead_ = true;
-        return script_->openFails ? kDeviceUnavailable : 0;
+        return script_->openFails ? script_->openFailure : 0;
     }
     std::int64_t Start() override { return 0; }
     bool IsActive() const override { return true; }
@@ -572,6 +573,29 @@ TEST_F(CapturedStream, NeverOpenedOrFailedOpenReadsAndStopsNothing) {
     std::this_thread::sleep_for(1500ms);
     const std::lock_guard lock(script_->mutex);
     EXPECT_EQ(script_->opens, 1) << "a failed first open is retried";
+}
+
+// A first open that finds the device there but out of reach (its server is gone, as when
+// Start is pressed while the server restarts): the stream opens and starts without waiting,
+// says so once, fails its reads at once, retries with a pause, and reads once it opens.
+TEST_F(CapturedStream, AFirstOpenOutOfReachIsRetriedUntilTheDeviceOpens) {
+    SaidLines said;
+    script_->openFails = true;
+    script_->openFailure = kUnanticipatedHostError;
+    const auto begin = Clock::now();
+    OpenAndStart();
+    EXPECT_LT(Seconds(Clock::now() - begin), 0.5) << "Open or Start waited for the device";
+    EXPECT_TRUE(stream_->IsStreamActive());
+    EXPECT_LT(LongestFailingRead(100), 0.75 + 0.25); // 1.6 s of ticks at least
+    {
+        const std::lock_guard lock(script_->mutex);
+        EXPECT_GE(script_->opens, 2) << "no reopen was tried";
+        EXPECT_LE(script_->opens, 3) << "reopening did not pause";
+        script_->openFails = false;
+    }
+    EXPECT_TRUE(ReadsSucceedWithin(3s));
+    EXPECT_EQ(said.Count("the microphone is gone"), 1);
+    EXPECT_EQ(said.Count("the microphone is back"), 1);
 }
 
 // Stopped, a stream hands over nothing; started again, it reads fresh frames.
