@@ -97,7 +97,7 @@ public:
             static_cast<unsigned long>(std::max(1L, std::lround(sampleRate * kPeriodSeconds)));
         PaError error = paNoError;
         {
-            const std::lock_guard lock(system->StreamMutex());
+            const StreamList::Hold hold(system->Streams(), StreamList::Use::Open);
             error = Pa_OpenStream(&stream_, &input, nullptr, sampleRate, period,
                                   static_cast<PaStreamFlags>(flags), nullptr, nullptr);
         }
@@ -183,7 +183,7 @@ public:
         }
         PaError error = paNoError;
         {
-            const std::lock_guard lock(system_->StreamMutex());
+            const StreamList::Hold hold(system_->Streams(), StreamList::Use::Close);
             error = Pa_CloseStream(stream_);
         }
         stream_ = nullptr;

@@ -87,6 +87,35 @@ struct LeaseAtExit {
 
 } // namespace
 
+StreamList::Hold::Hold(StreamList& list, Use use) : list_(list) {
+    std::unique_lock lock(list.mutex_);
+    while (list.held_) {
+        if (!list.closingSince_) {
+            list.free_.wait(lock);
+            continue;
+        }
+        const auto over = *list.closingSince_ + kCloseHold;
+        if (Clock::now() >= over) {
+            break; // that close is past the list, and may never return
+        }
+        list.free_.wait_until(lock, over);
+    }
+    list.held_ = true;
+    turn_ = ++list.lastTurn_;
+    list.closingSince_ =
+        use == Use::Close ? std::optional(Clock::now()) : std::optional<Clock::time_point>();
+}
+
+StreamList::Hold::~Hold() {
+    const std::lock_guard lock(list_.mutex_);
+    // A close that was passed by has no hold left to give up.
+    if (list_.lastTurn_ == turn_) {
+        list_.held_ = false;
+        list_.closingSince_.reset();
+        list_.free_.notify_all();
+    }
+}
+
 std::shared_ptr<PortAudioSystem> PortAudioSystem::Acquire(int& error) {
     static LeaseAtExit atExit;
     Registry& registry = TheRegistry();

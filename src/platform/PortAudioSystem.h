@@ -1,9 +1,45 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace platform::detail {
+
+// PortAudio keeps its open streams in an unlocked list: opening and closing streams from
+// several threads must be serialised. Pa_CloseStream takes its stream off the list before
+// it closes the host's stream, and that may never return (libpulse deadlocks when its server
+// dies while ALSA's pulse plugin holds a recorded block): so a close keeps the list from the
+// others only for kCloseHold, and a wedged one holds nothing.
+class StreamList {
+public:
+    enum class Use { Open, Close };
+    static constexpr std::chrono::milliseconds kCloseHold{250};
+
+    // Holds the list for one Pa_OpenStream or Pa_CloseStream.
+    class Hold {
+    public:
+        Hold(StreamList& list, Use use);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        StreamList& list_;
+        std::uint64_t turn_;
+    };
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex_;
+    std::condition_variable free_;
+    bool held_ = false;
+    std::uint64_t lastTurn_ = 0;
+    std::optional<Clock::time_point> closingSince_; // held by a close since then
+};
 
 // PortAudio, initialised once per process for input and output together. Every open stream
 // or playing sound holds a lease; PortAudio is terminated when the process-wide lease is
@@ -40,12 +76,11 @@ public:
     // instead of failing the open. Such a device is as good as gone.
     static bool CanOpen(int device, bool input);
 
-    // PortAudio keeps its open streams in an unlocked list: opening and closing streams from
-    // several threads must be serialised.
-    std::mutex& StreamMutex() { return streamMutex_; }
+    // Every Pa_OpenStream and Pa_CloseStream holds it.
+    StreamList& Streams() { return streams_; }
 
 private:
-    std::mutex streamMutex_;
+    StreamList streams_;
 };
 
 } // namespace platform::detail

@@ -144,7 +144,7 @@ struct OutputStream {
     OutputStream& operator=(const OutputStream&) = delete;
     ~OutputStream() {
         if (stream != nullptr) {
-            const std::lock_guard lock(system->StreamMutex());
+            const detail::StreamList::Hold hold(system->Streams(), detail::StreamList::Use::Close);
             if (const PaError error = Pa_CloseStream(stream); error != paNoError) {
                 Say(std::string("closing a sound's output stream failed: ") +
                     Pa_GetErrorText(error));
@@ -319,7 +319,8 @@ std::string Sound::Impl::OpenOutput(OutputStream& output, const SF_INFO& info) c
     parameters.suggestedLatency = std::max(deviceInfo->defaultHighOutputLatency, kOutputLatency);
     parameters.hostApiSpecificStreamInfo = nullptr;
     {
-        const std::lock_guard lock(output.system->StreamMutex());
+        const detail::StreamList::Hold hold(output.system->Streams(),
+                                            detail::StreamList::Use::Open);
         if (const PaError error =
                 Pa_OpenStream(&output.stream, nullptr, &parameters, info.samplerate,
                               static_cast<unsigned long>(info.samplerate / kPeriodsPerSecond),
