@@ -5,6 +5,7 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -234,12 +235,20 @@ std::int64_t Capture::Stop(CaptureClock::duration wait) {
     return finished_ ? std::int64_t{paNoError} : stopResult_;
 }
 
-std::int64_t Capture::Quit(CaptureClock::duration wait) {
+std::int64_t Capture::Quit(CaptureClock::duration wait, CaptureClock::duration slowCall) {
     std::unique_lock lock(mutex_);
     want_ = Want::Quit;
     changed_.notify_all();
-    if (!changed_.wait_for(lock, wait, [&] { return finished_; })) {
-        return paTimedOut;
+    const auto deadline = CaptureClock::now() + wait;
+    // Looked at again and again: the close, which may never return, begins meanwhile
+    // unannounced.
+    constexpr auto kLook = std::chrono::milliseconds(10);
+    while (!finished_) {
+        const auto now = CaptureClock::now();
+        if (now >= deadline || (callSince_ && now - *callSince_ > slowCall)) {
+            return paTimedOut;
+        }
+        changed_.wait_until(lock, std::min(deadline, now + kLook));
     }
     return closeResult_;
 }

@@ -57,8 +57,10 @@ public:
     std::int64_t Start(CaptureClock::duration wait);
     std::int64_t Stop(CaptureClock::duration wait);
     // Ends the thread: the device's Close code, or paTimedOut when it is not done within
-    // `wait` (it closes and ends by itself if it ever can).
-    std::int64_t Quit(CaptureClock::duration wait);
+    // `wait` or a device call has run for longer than `slowCall` (it closes and ends by itself
+    // if it ever can).
+    std::int64_t Quit(CaptureClock::duration wait,
+                      CaptureClock::duration slowCall = CaptureClock::duration::max());
 
     std::int64_t Read(void* buffer, std::int64_t frameCount);
     bool Running() const;

@@ -21,9 +21,6 @@ using detail::CaptureClock;
 // that long only for a device that hangs.
 constexpr auto kOpenWait = std::chrono::milliseconds(10000);
 constexpr auto kCommandWait = std::chrono::milliseconds(750);
-// A device call that runs this long is not waited for at Stop, Close or release: a healthy
-// read returns within one period.
-constexpr auto kSlowCall = std::chrono::milliseconds(250);
 // Frames per blocking read: one host period of 16 ms, the timer's, so that every tick finds
 // fresh frames while the capture wakes as seldom as it can.
 constexpr double kChunkSeconds = 0.016;
@@ -119,7 +116,8 @@ public:
         if (!capture_) {
             return paBadStreamPtr;
         }
-        const std::int64_t code = capture_->Quit(Wait());
+        // The close itself may wedge (libpulse, its server gone).
+        const std::int64_t code = capture_->Quit(Wait(), CaptureTimes::kSlowCall);
         if (!capture_->Finished()) {
             Abandon(std::move(capture_));
         }
@@ -129,8 +127,8 @@ public:
 
 private:
     CaptureClock::duration Wait() const {
-        return capture_->Stuck(kSlowCall) ? CaptureClock::duration::zero()
-                                          : CaptureClock::duration(kCommandWait);
+        return capture_->Stuck(CaptureTimes::kSlowCall) ? CaptureClock::duration::zero()
+                                                        : CaptureClock::duration(kCommandWait);
     }
 
     // Takes the caller's hold on the capture: from here only its own thread keeps it alive.

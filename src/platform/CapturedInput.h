@@ -37,6 +37,9 @@ struct CaptureTimes {
     // frames of a new recording may take longer.
     static constexpr std::chrono::milliseconds kWedgeLimit{1500};
     static constexpr std::chrono::milliseconds kFirstFramesLimit{5000};
+    // A device call that runs this long is not waited for at Stop, Close or release: a
+    // healthy read returns within one period.
+    static constexpr std::chrono::milliseconds kSlowCall{250};
 };
 
 } // namespace platform

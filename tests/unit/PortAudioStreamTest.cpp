@@ -279,6 +279,7 @@ struct Script {
     std::condition_variable changed;
     Mode mode = Mode::Deliver;
     bool openFails = false;
+    bool closeWedges = false;                      // Close never returns until released
     std::int64_t openFailure = kDeviceUnavailable; // the code of a failing open
     // The first Read of each opened device waits this long: a host that is slow to start.
     Clock::duration firstReadDelay{};
@@ -351,8 +352,9 @@ public:
     }
     std::int64_t Stop() override { return 0; }
     std::int64_t Close() override {
-        const std::lock_guard lock(script_->mutex);
+        std::unique_lock lock(script_->mutex);
         ++script_->closes;
+        script_->changed.wait(lock, [&] { return script_->released || !script_->closeWedges; });
         return 0;
     }
 
@@ -596,6 +598,25 @@ TEST_F(CapturedStream, AFirstOpenOutOfReachIsRetriedUntilTheDeviceOpens) {
     EXPECT_TRUE(ReadsSucceedWithin(3s));
     EXPECT_EQ(said.Count("the microphone is gone"), 1);
     EXPECT_EQ(said.Count("the microphone is back"), 1);
+}
+
+// A stopped stream whose device's close never returns (libpulse after its server died): its
+// release waits for the close no longer than for any device call that may never return.
+TEST_F(CapturedStream, ReleaseDoesNotWaitLongForAWedgedClose) {
+    OpenAndStart();
+    ASSERT_TRUE(ReadsSucceedWithin(2s));
+    ASSERT_EQ(stream_->Stop(), 0);
+    {
+        const std::lock_guard lock(script_->mutex);
+        script_->closeWedges = true;
+    }
+    const auto begin = Clock::now();
+    stream_.reset();
+    const double took = Seconds(Clock::now() - begin);
+    EXPECT_LT(took, Seconds(platform::CaptureTimes::kSlowCall) + 0.25)
+        << "release waited for the wedged close";
+    const std::lock_guard lock(script_->mutex);
+    EXPECT_EQ(script_->closes, 1) << "the close was not tried";
 }
 
 // Stopped, a stream hands over nothing; started again, it reads fresh frames.
