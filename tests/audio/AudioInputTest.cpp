@@ -241,6 +241,26 @@ Ticks ReadFor(platform::PortAudioStream& stream, Clock::duration duration,
     return ticks;
 }
 
+// The server comes back: a tone in the room is read within 3 s, no read outlives the
+// deadline, and the microphone was said gone once and back once.
+void ExpectListeningResumes(ServerControl& server, platform::PortAudioStream& stream,
+                            SaidLines& said) {
+    server.Do("restart");
+    const auto back = Clock::now();
+    testsupport::TempDir dir;
+    audiotest::MakeToneWav(dir.Path() / "tone.wav", 0.0, 5.0, 1000, 0.5);
+    Background player(audiotest::PlayIntoRoom(dir.Path() / "tone.wav"));
+    const Ticks resumed = ReadFor(stream, 7s, [](double level) { return level > 0.1; });
+    const double after = Seconds(Clock::now() - back);
+    std::printf("the tone was read %.2f s after the server came back; longest read %.3f s\n", after,
+                resumed.longest);
+    EXPECT_GT(resumed.loudest, 0.1) << "the microphone never came back";
+    EXPECT_LT(after, 3.0 + 1.5); // and the player's own start on a busy machine
+    EXPECT_LT(resumed.longest, 0.75 + 0.25);
+    EXPECT_EQ(said.Count("the microphone is gone"), 1);
+    EXPECT_EQ(said.Count("the microphone is back"), 1);
+}
+
 // The server dies under a listening stream, as in a crash (KILL) or `systemctl --user
 // restart` (TERM), and comes back: every read fails within the deadline meanwhile, memory
 // stays flat, it is said once each way, and a tone in the room is heard again within 3 s of
@@ -262,21 +282,7 @@ TEST_P(ServerKilled, ReadsFailWithinTheDeadlineAndResumeWhenItIsBack) {
     EXPECT_LT(dead.longest, 0.75 + 0.25) << "a read outlived the deadline";
     EXPECT_LT(RssKilobytes() - rssBefore, 5 * 1024) << "memory grew while the server was dead";
 
-    server.Do("restart");
-    const auto back = Clock::now();
-    testsupport::TempDir dir;
-    audiotest::MakeToneWav(dir.Path() / "tone.wav", 0.0, 5.0, 1000, 0.5);
-    Background player(audiotest::PlayIntoRoom(dir.Path() / "tone.wav"));
-    const Ticks resumed = ReadFor(stream, 7s, [](double level) { return level > 0.1; });
-    const double after = Seconds(Clock::now() - back);
-    std::printf("the tone was read %.2f s after the server came back; longest read %.3f s\n", after,
-                std::max(dead.longest, resumed.longest));
-    EXPECT_GT(resumed.loudest, 0.1) << "the microphone never came back";
-    // 3 s, and the player's own start on a busy machine.
-    EXPECT_LT(after, 3.0 + 1.5);
-    EXPECT_LT(resumed.longest, 0.75 + 0.25);
-    EXPECT_EQ(said.Count("the microphone is gone"), 1);
-    EXPECT_EQ(said.Count("the microphone is back"), 1);
+    ExpectListeningResumes(server, stream, said);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ServerKilled, ::testing::Values("KILL", "TERM"));
@@ -308,19 +314,7 @@ TEST_P(ServerKilledBeforeStart, ANewStreamListensOnceTheServerIsBack) {
     EXPECT_EQ(dead.succeeded, 0) << "reads succeeded without a server";
     EXPECT_LT(dead.longest, 0.75 + 0.25) << "a read outlived the deadline";
 
-    server.Do("restart");
-    const auto back = Clock::now();
-    testsupport::TempDir dir;
-    audiotest::MakeToneWav(dir.Path() / "tone.wav", 0.0, 5.0, 1000, 0.5);
-    Background player(audiotest::PlayIntoRoom(dir.Path() / "tone.wav"));
-    const Ticks resumed = ReadFor(stream, 7s, [](double level) { return level > 0.1; });
-    const double after = Seconds(Clock::now() - back);
-    std::printf("the tone was read %.2f s after the server came back\n", after);
-    EXPECT_GT(resumed.loudest, 0.1) << "the microphone never came back";
-    EXPECT_LT(after, 3.0 + 1.5); // and the player's own start on a busy machine
-    EXPECT_LT(resumed.longest, 0.75 + 0.25);
-    EXPECT_EQ(said.Count("the microphone is gone"), 1);
-    EXPECT_EQ(said.Count("the microphone is back"), 1);
+    ExpectListeningResumes(server, stream, said);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ServerKilledBeforeStart, ::testing::Values("KILL", "TERM"));
