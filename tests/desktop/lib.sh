@@ -16,6 +16,20 @@ fail() {
     exit 1
 }
 
+# Under the sanitizers everything comes later, far later on a busy machine, so a bound on how
+# late something may come is widened by the build's factor (ZELIM_TEST_TIME_SCALE, 1 when
+# unset). Bounds on how early, on amounts and on how long a state is watched are not scaled.
+time_scale=${ZELIM_TEST_TIME_SCALE:-1}
+if ! [[ $time_scale =~ ^[0-9]+([.][0-9]+)?$ ]] ||
+    ! awk -v f="$time_scale" 'BEGIN { exit !(f >= 1) }'; then
+    fail "ZELIM_TEST_TIME_SCALE is not a number of at least 1: '$time_scale'"
+fi
+# $1 (seconds, or a count of tries) scaled; scaled_int rounds it up, for $SECONDS and seq.
+scaled() { awk -v v="$1" -v f="$time_scale" 'BEGIN { printf "%g", v * f }'; }
+scaled_int() {
+    awk -v v="$1" -v f="$time_scale" 'BEGIN { s = v * f; printf "%d", s == int(s) ? s : int(s) + 1 }'
+}
+
 # In the sanitizer builds the program gets the same third-party suppressions as the tests.
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export TSAN_OPTIONS="suppressions=$tests/tsan.supp ${TSAN_OPTIONS:-}"
