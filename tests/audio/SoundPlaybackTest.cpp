@@ -4,6 +4,7 @@
 
 #include "platform/Sound.h"
 #include "support/TestSupport.h"
+#include "support/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@ using namespace std::chrono_literals;
 using audiotest::Clock;
 using audiotest::Seconds;
 using audiotest::SpeakersRecording;
+using testsupport::Scaled;
 
 constexpr double kShort = 0.6;
 // Far shorter than the output buffer, which the host starts playing only once well filled.
@@ -37,11 +39,12 @@ protected:
 
     std::filesystem::path Recording() const { return dir_.Path() / "speakers.raw"; }
 
-    // Seconds from start until the sound stops playing; fails after `timeout`.
+    // Seconds from start until the sound stops playing; fails after `timeout`, scaled.
     static double PlayingFor(const platform::Sound& sound, Clock::time_point start,
                              std::chrono::seconds timeout) {
-        EXPECT_TRUE(audiotest::WaitFor([&] { return !sound.IsPlaying(); }, timeout))
-            << "still playing after " << timeout.count() << " s";
+        const auto bound = Scaled(timeout);
+        EXPECT_TRUE(audiotest::WaitFor([&] { return !sound.IsPlaying(); }, bound))
+            << "still playing after " << Seconds(bound) << " s";
         return Seconds(Clock::now() - start);
     }
 
@@ -61,7 +64,8 @@ TEST_F(Playback, PlaysAShortFixtureToItsEnd) {
         const auto sound = platform::Sound::Open(Fixture(name));
         ASSERT_NE(sound, nullptr);
         // Long enough for a slow open under the sanitizers: silence after the tone costs nothing.
-        SpeakersRecording speakers(dir_.Path() / (std::string(name) + ".raw"), seconds + 4.0);
+        SpeakersRecording speakers(dir_.Path() / (std::string(name) + ".raw"),
+                                   seconds + Scaled(4.0));
         sound->Play();
         // Timed from here: opening the output takes a while under the sanitizers.
         const auto start = Clock::now();
@@ -69,7 +73,7 @@ TEST_F(Playback, PlaysAShortFixtureToItsEnd) {
 
         const double playedFor = PlayingFor(*sound, start, 10s);
         EXPECT_GT(playedFor, seconds - 0.05) << "IsPlaying went false before the sound was over";
-        EXPECT_LT(playedFor, seconds + 1.0) << "IsPlaying stayed true long after the sound";
+        EXPECT_LT(playedFor, seconds + Scaled(1.0)) << "IsPlaying stayed true long after the sound";
         EXPECT_NEAR(speakers.SoundingSeconds(), seconds, 0.06) << "not all of the tone was heard";
     }
 }
@@ -77,7 +81,9 @@ TEST_F(Playback, PlaysAShortFixtureToItsEnd) {
 TEST_F(Playback, PlayWhilePlayingLetsTheCurrentPlayGoOn) {
     const auto sound = platform::Sound::Open(Fixture("short.mp3"));
     ASSERT_NE(sound, nullptr);
-    SpeakersRecording speakers(Recording(), kShort + 2.5);
+    // The recorder's start and the output's open both come late under the sanitizers: the
+    // tone must still fall inside the recording.
+    SpeakersRecording speakers(Recording(), kShort + Scaled(2.5));
     sound->Play();
     // Timed from here: opening the output takes a while under the sanitizers.
     const auto start = Clock::now();
@@ -95,7 +101,7 @@ TEST_F(Playback, PlaysAgainOnceItHasEnded) {
     const auto sound = platform::Sound::Open(Fixture("short.mp3"));
     ASSERT_NE(sound, nullptr);
     // Each play opens the output anew, slowly under the sanitizers: room for both.
-    SpeakersRecording speakers(Recording(), 2 * kShort + 6.0);
+    SpeakersRecording speakers(Recording(), 2 * kShort + Scaled(6.0));
     for (int play = 0; play < 2; ++play) {
         const auto start = Clock::now();
         sound->Play();

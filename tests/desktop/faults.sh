@@ -129,12 +129,13 @@ expect_no_music() {
     (($(recorded_seconds) >= $1 / 2)) || fail "$2: the speakers could not be recorded"
     if loud "$level"; then fail "$2: music in a noisy room within $1 s (level $level)"; fi
 }
-# The room falls silent and a track is heard within $1 seconds.
+# The room falls silent and a track is heard within $1 seconds (scaled).
 expect_music() {
     noise_off
     record_speakers
-    local started=$SECONDS level
-    while ((SECONDS - started < $1)); do
+    local started=$SECONDS level bound
+    bound=$(scaled_int "$1")
+    while ((SECONDS - started < bound)); do
         sleep 0.5
         level=$(recorded_level 1)
         if loud "$level"; then
@@ -144,13 +145,15 @@ expect_music() {
         fi
     done
     stop_recording
-    fail "$2: no music within $1 s of silence"
+    fail "$2: no music within $bound s of silence"
 }
-# Waits until the speakers have been quiet for a second (a track ended), up to $1 seconds.
+# Waits until the speakers have been quiet for a second (a track ended), up to $1 seconds
+# (scaled).
 expect_quiet_speakers() {
     record_speakers
-    local started=$SECONDS
-    while ((SECONDS - started < $1)); do
+    local started=$SECONDS bound
+    bound=$(scaled_int "$1")
+    while ((SECONDS - started < bound)); do
         if (($(recorded_seconds) >= 1)) && ! loud "$(recorded_level 1)"; then
             stop_recording
             return 0
@@ -158,14 +161,14 @@ expect_quiet_speakers() {
         sleep 0.5
     done
     stop_recording
-    fail "$2: the speakers still sound after $1 s"
+    fail "$2: the speakers still sound after $bound s"
 }
 
 # The button's caption as the window shows it: the width of its text, read from the pixels
 # inside the button's frame, where hover, press and focus change only the shading. Each
-# click must be answered within answer_limit seconds; $1 of the callers says when, for the
-# message.
-answer_limit=1.0 slowest_answer=0 late_answers=()
+# click must be answered within answer_limit seconds (a second, scaled); $1 of the callers
+# says when, for the message.
+answer_limit=$(scaled 1.0) slowest_answer=0 late_answers=()
 caption_area=104,80,100,36
 declare -A caption_width
 caption=Start
@@ -186,7 +189,7 @@ learn_captions() {
     ((caption_width[Start] > 0)) || fail "no caption on the button ($(keep_picture))"
     local before=$EPOCHREALTIME now
     click
-    for _ in $(seq 500); do
+    for _ in $(seq "$(scaled_int 500)"); do
         now=$(shown_width)
         ((now - caption_width[Start] > 2 || caption_width[Start] - now > 2)) && break
         sleep 0.02
@@ -194,7 +197,7 @@ learn_captions() {
     local took
     took=$(since "$before")
     ((now - caption_width[Start] > 2 || caption_width[Start] - now > 2)) ||
-        fail "$1: a click on \"Start\" was not answered within 10 s ($(keep_picture))"
+        fail "$1: a click on \"Start\" was not answered within $(scaled 10) s ($(keep_picture))"
     note_answer "$took" "$1"
     caption_width[Stop]=$now
     caption=Stop
@@ -206,13 +209,14 @@ click_answered() {
     [ "$caption" = Stop ] && want=Start
     local before=$EPOCHREALTIME shown
     click
-    if ! shown=$("$caption_helper" "$window" "$caption_area" "${caption_width[$want]}" 5000); then
+    if ! shown=$("$caption_helper" "$window" "$caption_area" "${caption_width[$want]}" \
+        "$(scaled_int 5000)"); then
         if ((shown - caption_width[$caption] <= 1 && caption_width[$caption] - shown <= 1)); then
             shown="still \"$caption\""
         else
             shown="a caption $shown pixels wide ($(keep_picture))"
         fi
-        fail "$1: a click on \"$caption\" was not answered within 5 s: the window shows $shown"
+        fail "$1: a click on \"$caption\" was not answered within $(scaled 5) s: the window shows $shown"
     fi
     note_answer "$(since "$before")" "$1"
     caption=$want
@@ -251,7 +255,7 @@ expect_flat_memory() {
 # The checks left for the end: every click answered in time, and every line on stderr one of
 # Zelim's own, in a user's words.
 final_checks() {
-    echo "$(basename "$0"): the slowest click was answered in $slowest_answer s"
+    echo "$(basename "$0"): the slowest click was answered in $slowest_answer s (bound $answer_limit s)"
     ((${#late_answers[@]} == 0)) ||
         fail "${#late_answers[@]} clicks answered late; the first: ${late_answers[0]}"
     local foreign

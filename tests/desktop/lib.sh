@@ -16,6 +16,20 @@ fail() {
     exit 1
 }
 
+# Under the sanitizers everything comes later, far later on a busy machine, so a bound on how
+# late something may come is widened by the build's factor (ZELIM_TEST_TIME_SCALE, 1 when
+# unset). Bounds on how early, on amounts and on how long a state is watched are not scaled.
+time_scale=${ZELIM_TEST_TIME_SCALE:-1}
+if ! [[ $time_scale =~ ^[0-9]+([.][0-9]+)?$ ]] ||
+    ! awk -v f="$time_scale" 'BEGIN { exit !(f >= 1) }'; then
+    fail "ZELIM_TEST_TIME_SCALE is not a number of at least 1: '$time_scale'"
+fi
+# $1 (seconds, or a count of tries) scaled; scaled_int rounds it up, for $SECONDS and seq.
+scaled() { awk -v v="$1" -v f="$time_scale" 'BEGIN { printf "%g", v * f }'; }
+scaled_int() {
+    awk -v v="$1" -v f="$time_scale" 'BEGIN { s = v * f; printf "%d", s == int(s) ? s : int(s) + 1 }'
+}
+
 # In the sanitizer builds the program gets the same third-party suppressions as the tests.
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export TSAN_OPTIONS="suppressions=$tests/tsan.supp ${TSAN_OPTIONS:-}"
@@ -58,13 +72,14 @@ speakers_level() {
 }
 loud() { awk -v v="$1" 'BEGIN { exit !(v > 0.01) }'; }
 
-# Clicks "Start" and waits, in a silent room, until music is heard; fails after 12 s.
+# Clicks "Start" and waits, in a silent room, until music is heard; fails after 12 s (scaled).
 # Sets $heard to the seconds it took.
 start_and_wait_for_music() {
     sleep 1 # a click on a window that has only just appeared can be lost
     click_button
-    local started=$SECONDS level
-    while ((SECONDS - started < 12)); do
+    local started=$SECONDS level bound
+    bound=$(scaled_int 12)
+    while ((SECONDS - started < bound)); do
         level=$(speakers_level 0.5)
         if loud "$level"; then
             heard=$((SECONDS - started)) # read by the caller
@@ -72,7 +87,7 @@ start_and_wait_for_music() {
             return 0
         fi
     done
-    fail "no music on the speakers within 12 s of Start"
+    fail "no music on the speakers within $bound s of Start"
 }
 
 # Starts the installed program and waits for its main window (the one of 308 by 196; Qt
@@ -85,7 +100,7 @@ start_zelim() {
     pids+=("$zelim")
     window=
     local w
-    for _ in $(seq 100); do
+    for _ in $(seq "$(scaled_int 100)"); do
         for w in $(xdotool search --name '^Zelim$' 2>/dev/null); do
             xwininfo -id "$w" 2>/dev/null | grep -q 'Width: 308' && window=$w
         done
@@ -100,7 +115,7 @@ click_button() { xdotool mousemove --window "$window" 154 98 click 1; }
 # Closes the window as its close button would and expects a clean exit.
 close_and_expect_success() {
     "$close_window" "$window" || fail "could not ask the window to close"
-    for _ in $(seq 100); do kill -0 "$zelim" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq "$(scaled_int 100)"); do kill -0 "$zelim" 2>/dev/null || break; sleep 0.1; done
     kill -0 "$zelim" 2>/dev/null && fail "Zelim did not exit after its window closed"
     local status=0
     wait "$zelim" || status=$?

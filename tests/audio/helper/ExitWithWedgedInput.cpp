@@ -3,6 +3,7 @@
 // releases the stream and returns. Exit status: 0 when all went as it should; 2 the stream
 // did not open, 3 it delivered nothing, 4 a read held the caller past the deadline.
 #include "platform/PortAudioStream.h"
+#include "support/TimeScale.h"
 
 #include <chrono>
 #include <csignal>
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
         }
         stream.Start();
         std::vector<float> frames(400);
-        const auto deadline = Clock::now() + 5s;
+        const auto deadline = Clock::now() + testsupport::Scaled(5s);
         while (stream.Read(frames.data(), 400) != 0) {
             if (Clock::now() > deadline) {
                 return 3;
@@ -35,10 +36,11 @@ int main(int argc, char** argv) {
         // Long enough for the capture to count as wedged and be abandoned, and for its
         // replacement to wedge in its open.
         const auto end = Clock::now() + 6s;
+        const auto readLimit = testsupport::Scaled(1s);
         while (Clock::now() < end) {
             const auto begin = Clock::now();
             stream.Read(frames.data(), 400);
-            if (Clock::now() - begin > 1s) {
+            if (Clock::now() - begin > readLimit) {
                 return 4;
             }
             std::this_thread::sleep_for(16ms);
